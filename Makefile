@@ -1,0 +1,41 @@
+# Thin convenience layer over CMake. `make run` and `make test` do all the
+# set-up a fresh Debian machine needs (packages, configure, build).
+
+BUILD      ?= build
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+# Arguments for `make run`; on a machine without a display it runs headless.
+ARGS       ?= -w
+
+export SDL_AUDIODRIVER ?= dummy
+
+.PHONY: run test deps build unit-test asan-test fuzz-test clean
+
+deps:
+	@./scripts/install-deps.sh
+
+build: deps
+	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) $(GENERATOR)
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@./scripts/run.sh $(BUILD)/storm $(ARGS)
+
+# Every test: the unit suite, the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short run of each fuzzer.
+test: unit-test asan-test fuzz-test
+
+unit-test: build
+	cd $(BUILD) && SDL_VIDEODRIVER=offscreen ctest --output-on-failure -j $(JOBS)
+
+asan-test: deps
+	@[ -f $(BUILD)-asan/CMakeCache.txt ] || cmake -S . -B $(BUILD)-asan $(GENERATOR) \
+		-DCMAKE_BUILD_TYPE=Debug -DSTORM_SANITIZE=ON
+	cmake --build $(BUILD)-asan -j $(JOBS)
+	cd $(BUILD)-asan && SDL_VIDEODRIVER=offscreen ctest --output-on-failure -j $(JOBS)
+
+fuzz-test: deps
+	./scripts/run-fuzz.sh $(BUILD)-fuzz
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz

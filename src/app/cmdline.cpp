@@ -1,0 +1,240 @@
+// Command line. Owns g_fullscreen, g_width and g_height, the three settings
+// the window and the device are created with. The classic switches keep their
+// original, forgiving reading (substring search, atoi, minimums, no errors),
+// while the long options are strict: a bad value is reported, never guessed.
+#include "app/cmdline.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+uint8_t g_fullscreen = 1;
+int g_width = 640;
+int g_height = 480;
+
+static bool is_c_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int atoi_saturating(const char* text)
+{
+    while (is_c_space(*text))
+        ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-')
+        negative = *text++ == '-';
+    int64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 + (*text - '0');
+        if (value > int64_t(INT_MAX) + 1)
+            value = int64_t(INT_MAX) + 1; // keep reading digits, stop growing
+    }
+    if (negative)
+        return static_cast<int>(-value < INT_MIN ? INT_MIN : -value);
+    return static_cast<int>(value > INT_MAX ? INT_MAX : value);
+}
+
+// The number that begins two characters after the first occurrence of the
+// switch, or -1 when the switch does not occur.
+static bool read_switch_number(const char* text, const char* name, int* value)
+{
+    const char* found = std::strstr(text, name);
+    if (!found)
+        return false;
+    *value = atoi_saturating(found + 2);
+    return true;
+}
+
+void parse_command_line(char* text)
+{
+    for (char* c = text; *c; ++c) {
+        if (*c >= 'A' && *c <= 'Z')
+            *c = static_cast<char>(*c - 'A' + 'a');
+    }
+    if (std::strstr(text, "-w"))
+        g_fullscreen = 0;
+    if (read_switch_number(text, "-x", &g_width) && g_width < MIN_WIDTH)
+        g_width = MIN_WIDTH;
+    if (read_switch_number(text, "-y", &g_height) && g_height < MIN_HEIGHT)
+        g_height = MIN_HEIGHT;
+}
+
+// ---------------------------------------------------------------------------
+// Long options
+
+static const char USAGE[] =
+    "usage: storm [options] [-w] [-x WIDTH] [-y HEIGHT]\n"
+    "\n"
+    "Renders a stormy night until Escape is pressed or the window is closed.\n"
+    "\n"
+    "  -w               windowed instead of full screen\n"
+    "  -x WIDTH         back-buffer width (default 640, at least 320)\n"
+    "  -y HEIGHT        back-buffer height (default 480, at least 200)\n"
+    "  --headless       no window: render off screen, no sound, no mouse\n"
+    "  --frames N       quit after N frames\n"
+    "  --fixed-step S   advance the clock exactly S seconds per frame\n"
+    "  --seed N         seed the random generator with N (0..4294967295)\n"
+    "  --data DIR       look for resources and data.pak in DIR\n"
+    "                   (default: the current directory, then the program's)\n"
+    "  --help           print this text and exit\n"
+    "  --version        print the version and exit\n"
+    "\n"
+    "The program writes a trace of its start-up to debug.log in the current\n"
+    "directory.\n";
+
+static bool parse_positive_int(const char* text, int* value)
+{
+    errno = 0;
+    char* end = nullptr;
+    long long parsed = std::strtoll(text, &end, 10);
+    if (errno || end == text || *end || parsed < 1 || parsed > INT_MAX)
+        return false;
+    *value = static_cast<int>(parsed);
+    return true;
+}
+
+static bool parse_seed(const char* text, uint32_t* value)
+{
+    errno = 0;
+    char* end = nullptr;
+    if (*text == '-' || *text == '+' || is_c_space(*text))
+        return false;
+    unsigned long long parsed = std::strtoull(text, &end, 10);
+    if (errno || end == text || *end || parsed > UINT32_MAX)
+        return false;
+    *value = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+// A step must advance the clock and stay far from the float clock's limits.
+static constexpr double MAX_FIXED_STEP = 3600.0;
+
+static bool parse_step(const char* text, double* value)
+{
+    errno = 0;
+    char* end = nullptr;
+    double parsed = std::strtod(text, &end);
+    if (errno || end == text || *end || !std::isfinite(parsed) || parsed <= 0.0 ||
+        parsed > MAX_FIXED_STEP)
+        return false;
+    *value = parsed;
+    return true;
+}
+
+enum class OptionKind { HELP, VERSION, HEADLESS, FRAMES, FIXED_STEP, SEED, DATA };
+
+struct LongOption {
+    const char* name;
+    OptionKind kind;
+    bool takes_value;
+    const char* value_help; // what a good value looks like, for the error message
+};
+
+static constexpr LongOption LONG_OPTIONS[] = {
+    {"help", OptionKind::HELP, false, nullptr},
+    {"version", OptionKind::VERSION, false, nullptr},
+    {"headless", OptionKind::HEADLESS, false, nullptr},
+    {"frames", OptionKind::FRAMES, true, "a whole number of frames, at least 1"},
+    {"fixed-step", OptionKind::FIXED_STEP, true, "seconds per frame, above 0 and at most 3600"},
+    {"seed", OptionKind::SEED, true, "a whole number from 0 to 4294967295"},
+    {"data", OptionKind::DATA, true, "an existing directory"},
+};
+
+static const LongOption* find_long_option(const std::string& name)
+{
+    for (const LongOption& option : LONG_OPTIONS) {
+        if (name == option.name)
+            return &option;
+    }
+    return nullptr;
+}
+
+static bool is_directory(const char* path)
+{
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+static bool apply_value(const LongOption& option, const char* value, LaunchOptions* options)
+{
+    switch (option.kind) {
+    case OptionKind::FRAMES:
+        return parse_positive_int(value, &options->max_frames);
+    case OptionKind::FIXED_STEP:
+        return parse_step(value, &options->fixed_step);
+    case OptionKind::SEED:
+        options->has_seed = parse_seed(value, &options->seed);
+        return options->has_seed;
+    case OptionKind::DATA:
+        options->data_dir = value;
+        return *value && is_directory(value);
+    default:
+        return false;
+    }
+}
+
+OptionsResult parse_long_options(int argc, const char* const* argv, LaunchOptions* options,
+                                 std::string* classic, FILE* out, FILE* err)
+{
+    classic->clear();
+    for (int i = 1; i < argc; ++i) {
+        const char* word = argv[i];
+        if (std::strncmp(word, "--", 2) != 0) {
+            if (!classic->empty())
+                *classic += ' ';
+            *classic += word;
+            continue;
+        }
+
+        // "--name=value" and "--name value" both work.
+        std::string name = word + 2;
+        const char* inline_value = nullptr;
+        size_t equals = name.find('=');
+        if (equals != std::string::npos) {
+            inline_value = word + 2 + equals + 1;
+            name.resize(equals);
+        }
+
+        const LongOption* option = find_long_option(name);
+        if (!option) {
+            std::fprintf(err, "storm: warning: unknown option '%s' ignored (see --help)\n", word);
+            continue;
+        }
+        if (!option->takes_value) {
+            if (inline_value) {
+                std::fprintf(err, "storm: option '--%s' takes no value\n", option->name);
+                return OptionsResult::EXIT_USAGE;
+            }
+            if (option->kind == OptionKind::HELP) {
+                std::fputs(USAGE, out);
+                return OptionsResult::EXIT_OK;
+            }
+            if (option->kind == OptionKind::VERSION) {
+                std::fprintf(out, "storm %s\n", STORM_VERSION);
+                return OptionsResult::EXIT_OK;
+            }
+            options->headless = true;
+            continue;
+        }
+
+        const char* value = inline_value;
+        if (!value) {
+            if (i + 1 >= argc) {
+                std::fprintf(err, "storm: option '--%s' needs a value: %s\n", option->name,
+                             option->value_help);
+                return OptionsResult::EXIT_USAGE;
+            }
+            value = argv[++i];
+        }
+        if (!apply_value(*option, value, options)) {
+            std::fprintf(err, "storm: bad value '%s' for '--%s': expected %s\n", value,
+                         option->name, option->value_help);
+            return OptionsResult::EXIT_USAGE;
+        }
+    }
+    return OptionsResult::RUN;
+}

@@ -1,0 +1,71 @@
+// The platform layer: the one window, its message queue, the millisecond tick
+// counter and presentation of finished frames. Written against SDL2 in
+// sys_sdl.cpp; nothing else in the program includes SDL.
+#pragma once
+#include <cstdint>
+
+// Stand-ins for the handles the program passes around. A window exists even
+// in headless runs (with nothing on screen) so that every caller can hold one.
+typedef struct SysWindow* HWND;
+typedef void* HINSTANCE;
+
+// A window message: what the window procedure is handed.
+struct MSG {
+    HWND hwnd;
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+};
+
+constexpr uint32_t WM_SIZE = 0x0005;
+constexpr uint32_t WM_ACTIVATE = 0x0006;
+constexpr uint32_t WM_PAINT = 0x000F;
+constexpr uint32_t WM_CLOSE = 0x0010;
+constexpr uint32_t WM_KEYDOWN = 0x0100;
+constexpr uint32_t WM_KEYUP = 0x0101;
+constexpr uintptr_t VK_ESCAPE = 0x1B;
+constexpr uintptr_t VK_F12 = 0x7B;
+constexpr uintptr_t WA_INACTIVE = 0;
+constexpr uintptr_t WA_ACTIVE = 1;
+
+constexpr int ICON_MAIN = 101;
+constexpr int ICON_SIZE = 32;
+
+// Brings up the platform: events and timer always, video unless headless.
+// Returns 0 with a message on stderr when a window was wanted but no display
+// can be opened.
+int sys_init(bool headless);
+void sys_shutdown();
+bool sys_is_headless();
+
+// Milliseconds since an arbitrary start, wrapping modulo 2^32.
+uint32_t sys_ticks();
+
+// Creates the window hidden; null on failure. Windowed: at the desktop's
+// top-left with the given outer size. Full screen: the desktop's full screen
+// with the cursor hidden.
+HWND sys_create_window(const char* title, int width, int height, bool fullscreen);
+void sys_show_window(HWND window);
+
+// Takes at most one message of the window out of the queue. Mouse input never
+// counts as a message: it is handed to the mouse sink (or dropped) so that it
+// can never pile up behind the one-message-per-frame rule.
+int sys_peek_message(HWND window, MSG* msg);
+
+// Where raw mouse events go; the mouse layer installs itself here. The event
+// is the platform's own record.
+typedef void (*SysMouseSink)(const void* platform_event);
+void sys_set_mouse_sink(SysMouseSink sink);
+
+// Shows a finished X8R8G8B8 frame in the window: stretched over the client
+// area when windowed, scaled with its aspect kept (black bars) in full screen.
+// Does nothing for a headless window.
+void sys_present_pixels(HWND window, const uint32_t* pixels, int width, int height,
+                        int pitch_bytes);
+
+// The program's icons, drawn rather than shipped: fills ICON_SIZE x ICON_SIZE
+// pixels (0xAARRGGBB) and returns 1 for a known id, else 0.
+int sys_draw_icon(int id, uint32_t* pixels);
+
+// The directory of the running executable with a trailing separator, or "".
+const char* sys_executable_dir();

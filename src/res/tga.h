@@ -1,0 +1,50 @@
+// Decoding of uncompressed true-colour TGA images into 32-bit pixels.
+#pragma once
+
+#include <cstdint>
+
+struct MemFile;
+
+// A decoded picture: `height` rows of `width` pixels, top row first, each
+// pixel 4 bytes in memory order blue, green, red, alpha (a little-endian
+// A8R8G8B8 texel). size = width * height * 4. Released with image_free.
+struct Image {
+    int32_t width;
+    int32_t height;
+    uint8_t* pixels;
+    int32_t size;
+};
+
+// What the decoder keeps of the 18-byte file header between its steps.
+struct TgaHeader {
+    int32_t width;
+    int32_t height;
+    int32_t depth;        // bits per pixel: 16, 24 or 32
+    int32_t bottom_up;    // 1 when the file stores its bottom row first
+    int32_t data_offset;  // 18 + ID length: where the pixels begin
+    int32_t image_type;   // only 2, uncompressed true-colour, is decoded
+};
+
+constexpr int32_t IMAGE_FORMAT_TGA = 1;
+constexpr int32_t TGA_TYPE_TRUE_COLOR = 2;
+constexpr int32_t TGA_HEADER_SIZE = 18;
+
+// Decodes `file` (not closed) as `format`; only IMAGE_FORMAT_TGA is known.
+// Returns null on any failure, with nothing left allocated.
+Image* image_load(MemFile* file, int32_t format);
+
+// Reads the header from the start of `file`, then the pixels. Null when the
+// image type is not 2 or the header is refused by tga_read_pixels.
+Image* tga_load(MemFile* file);
+
+// Allocates the pixels (zeroed) and fills them from header->data_offset on,
+// in either row order, until the file or the image runs out. Refuses depths
+// other than 16/24/32, a zero width or height, and sizes past int32.
+Image* tga_read_pixels(MemFile* file, const TgaHeader* header);
+
+// Reads one pixel of `depth` bits and stores it as blue, green, red, alpha.
+// An unknown depth reads nothing, stores zeros and returns 0; else 1.
+int tga_read_pixel(MemFile* file, int32_t depth, uint8_t* bgra);
+
+// Releases an image and its pixels. Null is ignored.
+void image_free(Image* image);

@@ -1,0 +1,174 @@
+// The classic switches keep their forgiving reading; the long options are strict.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/cmdline.h"
+
+namespace {
+
+struct Settings {
+    int fullscreen, width, height;
+};
+
+Settings parse(std::string text)
+{
+    g_fullscreen = 1;
+    g_width = 640;
+    g_height = 480;
+    parse_command_line(text.data());
+    return {g_fullscreen, g_width, g_height};
+}
+
+TEST(ClassicSwitches, ReadSizesAndWindowedLikeTheOriginal)
+{
+    struct Case {
+        const char* text;
+        Settings expected;
+    } cases[] = {
+        {"", {1, 640, 480}},
+        {"-w", {0, 640, 480}},
+        {"-W -X1024 -Y768", {0, 1024, 768}},
+        {"-x100 -y50", {1, 320, 200}},
+        {"-x -y", {1, 320, 200}},
+        {"-x-5", {1, 320, 480}},
+        {"-wide", {0, 640, 480}},
+        {"-x800 -x1024", {1, 800, 480}},
+        {"-x 800 -y\t600", {1, 800, 600}},
+        {"-x+900", {1, 900, 480}},
+        {"-x12abc", {1, 320, 480}},
+        {"please -x1000x-y700", {1, 1000, 700}},
+        {"-x99999999999999999999", {1, INT_MAX, 480}},
+        {"-x-99999999999999999999", {1, 320, 480}},
+    };
+    for (const Case& c : cases) {
+        Settings got = parse(c.text);
+        EXPECT_EQ(got.fullscreen, c.expected.fullscreen) << c.text;
+        EXPECT_EQ(got.width, c.expected.width) << c.text;
+        EXPECT_EQ(got.height, c.expected.height) << c.text;
+    }
+}
+
+TEST(ClassicSwitches, LowercaseTheTextInPlace)
+{
+    char text[] = "-W Hello -X800";
+    g_width = 640;
+    parse_command_line(text);
+    EXPECT_STREQ(text, "-w hello -x800");
+    EXPECT_EQ(g_width, 800);
+}
+
+TEST(ClassicSwitches, AtoiReadsLikeTheCLibrary)
+{
+    EXPECT_EQ(atoi_saturating("  \t\n42x"), 42);
+    EXPECT_EQ(atoi_saturating("-17"), -17);
+    EXPECT_EQ(atoi_saturating("+-3"), 0);
+    EXPECT_EQ(atoi_saturating("- 3"), 0);
+    EXPECT_EQ(atoi_saturating(""), 0);
+    EXPECT_EQ(atoi_saturating("2147483647"), INT_MAX);
+    EXPECT_EQ(atoi_saturating("2147483648"), INT_MAX);
+    EXPECT_EQ(atoi_saturating("-2147483648"), INT_MIN);
+    EXPECT_EQ(atoi_saturating("-2147483649"), INT_MIN);
+}
+
+struct Parsed {
+    OptionsResult result;
+    LaunchOptions options;
+    std::string classic, out, err;
+};
+
+std::string read_all(FILE* file)
+{
+    std::string text;
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;)
+        text += static_cast<char>(c);
+    std::fclose(file);
+    return text;
+}
+
+Parsed run_options(std::vector<const char*> words)
+{
+    words.insert(words.begin(), "storm");
+    Parsed parsed;
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    parsed.result = parse_long_options(static_cast<int>(words.size()), words.data(),
+                                       &parsed.options, &parsed.classic, out, err);
+    parsed.out = read_all(out);
+    parsed.err = read_all(err);
+    return parsed;
+}
+
+TEST(LongOptions, AreTakenOutBeforeTheClassicParserSeesTheRest)
+{
+    Parsed p = run_options({"--frames", "7", "-x", "800", "--seed=12", "-w", "--headless"});
+    ASSERT_EQ(p.result, OptionsResult::RUN);
+    EXPECT_EQ(p.classic, "-x 800 -w");
+    EXPECT_EQ(p.options.max_frames, 7);
+    EXPECT_TRUE(p.options.has_seed);
+    EXPECT_EQ(p.options.seed, 12u);
+    EXPECT_TRUE(p.options.headless);
+    EXPECT_TRUE(p.err.empty());
+
+    // A value never leaks into the classic text, so a directory whose name
+    // holds "-w" does not make the window windowed.
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / "storm-x-wing";
+    std::filesystem::create_directories(dir);
+    p = run_options({"--data", dir.c_str()});
+    ASSERT_EQ(p.result, OptionsResult::RUN);
+    EXPECT_EQ(p.classic, "");
+    EXPECT_EQ(p.options.data_dir, dir.string());
+    std::filesystem::remove(dir);
+}
+
+TEST(LongOptions, HelpAndVersionAnswerAndStop)
+{
+    Parsed p = run_options({"-w", "--help", "--frames", "nonsense"});
+    EXPECT_EQ(p.result, OptionsResult::EXIT_OK);
+    EXPECT_NE(p.out.find("--headless"), std::string::npos);
+    EXPECT_NE(p.out.find("-x WIDTH"), std::string::npos);
+
+    p = run_options({"--version"});
+    EXPECT_EQ(p.result, OptionsResult::EXIT_OK);
+    EXPECT_EQ(p.out.rfind("storm ", 0), 0u);
+}
+
+TEST(LongOptions, BadValuesAreUsageErrorsWithAMessage)
+{
+    const std::vector<std::vector<const char*>> bad = {
+        {"--frames"},          {"--frames", "0"},         {"--frames", "-3"},
+        {"--frames", "ten"},   {"--frames", "5x"},        {"--frames", "99999999999"},
+        {"--fixed-step", "0"}, {"--fixed-step", "-0.5"},  {"--fixed-step", "nan"},
+        {"--fixed-step", "inf"}, {"--fixed-step", "1e9"}, {"--seed", "-1"},
+        {"--seed", "4294967296"}, {"--seed", ""},         {"--data", "/no/such/dir/here"},
+        {"--data", ""},        {"--headless=yes"},
+    };
+    for (const auto& words : bad) {
+        Parsed p = run_options(words);
+        EXPECT_EQ(p.result, OptionsResult::EXIT_USAGE) << words[0] << " " << (words.size() > 1 ? words[1] : "");
+        std::string name = std::string(words[0] + 2).substr(0, std::string(words[0] + 2).find('='));
+        EXPECT_NE(p.err.find("'--" + name + "'"), std::string::npos) << p.err;
+    }
+}
+
+TEST(LongOptions, GoodValuesAndUnknownWords)
+{
+    Parsed p = run_options({"--fixed-step", "0.02", "--seed", "4294967295", "--frames=1"});
+    ASSERT_EQ(p.result, OptionsResult::RUN);
+    EXPECT_DOUBLE_EQ(p.options.fixed_step, 0.02);
+    EXPECT_EQ(p.options.seed, 4294967295u);
+    EXPECT_EQ(p.options.max_frames, 1);
+
+    p = run_options({"--fullscreen-please", "-y", "300"});
+    EXPECT_EQ(p.result, OptionsResult::RUN);
+    EXPECT_NE(p.err.find("warning"), std::string::npos);
+    EXPECT_NE(p.err.find("--fullscreen-please"), std::string::npos);
+    EXPECT_EQ(p.classic, "-y 300");
+}
+
+} // namespace

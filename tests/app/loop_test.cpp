@@ -1,0 +1,182 @@
+// The frame loop, its clock and the window procedure, driven headless.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include "app/cmdline.h"
+#include "app/loop.h"
+#include "app/shell.h"
+#include "app/sys.h"
+#include "gfx/device.h"
+#include "gfx/soft/soft_device.h"
+#include "scene/storm.h"
+
+namespace {
+
+int s_updates = 0;
+void count_update() { ++s_updates; }
+
+// A headless window and a software device, as `storm --headless` has them.
+class FrameLoop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(sys_init(true), 1);
+        g_width = 64;
+        g_height = 48;
+        g_fullscreen = 0;
+        ASSERT_NE(create_main_window(g_width, g_height, nullptr, false), nullptr);
+        ASSERT_EQ(_gfx_init(g_width, g_height, 0), 1);
+        saved_scene_ = g_scenes[0];
+        g_quit = 0;
+        g_clock = g_time = g_frame_dt = 0.0f;
+        g_frame_count = 0;
+        g_loop_max_frames = 0;
+        g_loop_fixed_step = 0.0;
+        s_updates = 0;
+    }
+
+    void TearDown() override
+    {
+        g_scenes[0] = saved_scene_;
+        _gfx_deinit();
+        g_gfx_ready = 0;
+        sys_shutdown();
+        g_fog_color[0] = g_fog_color[1] = g_fog_color[2] = 128;
+    }
+
+    uint32_t pixel(int x, int y)
+    {
+        int width = 0, height = 0;
+        const uint32_t* pixels = soft_device_pixels(g_device, &width, &height);
+        return pixels[y * width + x];
+    }
+
+    SceneOps saved_scene_{};
+};
+
+TEST(FrameClock, UnsignedTickDifferenceSurvivesTheWrap)
+{
+    EXPECT_FLOAT_EQ(clock_seconds(1000, 3500), 2.5f);
+    EXPECT_FLOAT_EQ(clock_seconds(0xFFFFFF00u, 0x00000100u), 0.512f);
+    EXPECT_FLOAT_EQ(clock_seconds(0xFFFFFFFFu, 0xFFFFFFFFu), 0.0f);
+    // The whole 32-bit range, not a negative or truncated value.
+    EXPECT_FLOAT_EQ(clock_seconds(1, 0), 4294967.295f);
+}
+
+TEST_F(FrameLoop, SceneTickAdvancesClockAndStepsFromThePreviousFrame)
+{
+    g_scenes[0].update = count_update;
+    scene_tick(0.004f);
+    EXPECT_FLOAT_EQ(g_frame_dt, 0.004f); // the first frame measures from the loop's start
+    EXPECT_FLOAT_EQ(g_time, 0.004f);
+    scene_tick(0.004f);
+    EXPECT_EQ(g_frame_dt, 0.0f); // two frames in the same millisecond
+    scene_tick(0.020f);
+    EXPECT_FLOAT_EQ(g_frame_dt, 0.016f);
+    EXPECT_FLOAT_EQ(g_clock, 0.020f);
+    EXPECT_EQ(g_time, g_clock);
+    EXPECT_EQ(s_updates, 3); // once per tick through the table
+}
+
+TEST_F(FrameLoop, EmptySlotsAreSkipped)
+{
+    g_scenes[0] = SceneOps{nullptr, nullptr, nullptr, nullptr, nullptr};
+    scene_start();
+    scene_tick(1.0f);
+    render_frame();
+    scene_stop();
+    EXPECT_FLOAT_EQ(g_time, 1.0f);
+}
+
+TEST_F(FrameLoop, FrameIsClearedToTheLowBitsOfTheFogColour)
+{
+    g_fog_color[0] = 0x1FF;
+    g_fog_color[1] = 0x280;
+    g_fog_color[2] = -129; // low byte 0x7F
+    render_frame();
+    EXPECT_EQ(pixel(0, 0), 0xFFFF807Fu);
+    EXPECT_EQ(pixel(63, 47), 0xFFFF807Fu);
+}
+
+TEST_F(FrameLoop, FixedStepAndFrameLimitMakeRunsRepeatable)
+{
+    g_loop_fixed_step = 0.25;
+    g_loop_max_frames = 6;
+    g_scenes[0].update = count_update;
+    run_main_loop();
+    EXPECT_EQ(g_frame_count, 6);
+    EXPECT_FLOAT_EQ(g_time, 1.5f);
+    EXPECT_FLOAT_EQ(g_frame_dt, 0.25f);
+    EXPECT_EQ(s_updates, 6);
+}
+
+TEST_F(FrameLoop, EscapeStillFinishesItsFrameAndMouseEventsNeverQueueAhead)
+{
+    // A flood of mouse motion first: it must not delay the key by a frame each.
+    for (int i = 0; i < 500; ++i) {
+        SDL_Event motion{};
+        motion.type = SDL_MOUSEMOTION;
+        motion.motion.xrel = 1;
+        ASSERT_EQ(SDL_PushEvent(&motion), 1);
+    }
+    SDL_Event key{};
+    key.type = SDL_KEYDOWN;
+    key.key.keysym.sym = SDLK_ESCAPE;
+    ASSERT_EQ(SDL_PushEvent(&key), 1);
+
+    g_scenes[0].update = count_update;
+    run_main_loop();
+    EXPECT_EQ(g_quit, 1);
+    EXPECT_EQ(g_frame_count, 1); // the iteration that saw Escape rendered
+    EXPECT_EQ(s_updates, 1);
+}
+
+TEST_F(FrameLoop, WindowProcedureHandlesItsMessageTable)
+{
+    // Other keys and paints do not quit.
+    EXPECT_EQ(main_wnd_proc(g_hwnd, WM_KEYDOWN, 'A', 0), 0);
+    EXPECT_EQ(main_wnd_proc(g_hwnd, WM_PAINT, 0, 0), 1);
+    EXPECT_EQ(g_quit, 0);
+
+    // Size changes reach the aspect ratio, clamped to at least 1.
+    main_wnd_proc(g_hwnd, WM_SIZE, 0, 640 | (480 << 16));
+    EXPECT_FLOAT_EQ(g_aspect, 640.0f / 480.0f);
+    main_wnd_proc(g_hwnd, WM_SIZE, 0, 320 | (400 << 16));
+    EXPECT_FLOAT_EQ(g_aspect, 1.0f);
+    main_wnd_proc(g_hwnd, WM_SIZE, 0, 0);
+    EXPECT_FLOAT_EQ(g_aspect, 1.0f);
+    main_wnd_proc(g_hwnd, WM_SIZE, 0, 1000 | (500 << 16));
+    EXPECT_FLOAT_EQ(g_aspect, 2.0f);
+
+    EXPECT_EQ(main_wnd_proc(g_hwnd, WM_CLOSE, 0, 0), 1);
+    EXPECT_EQ(g_quit, 1);
+    g_quit = 0;
+    EXPECT_EQ(main_wnd_proc(g_hwnd, WM_KEYDOWN, VK_ESCAPE, 0), 1);
+    EXPECT_EQ(g_quit, 1);
+}
+
+TEST_F(FrameLoop, SizeMessagesBeforeTheDeviceIsReadyAreIgnored)
+{
+    g_gfx_ready = 0;
+    g_aspect = 1.25f;
+    main_wnd_proc(g_hwnd, WM_SIZE, 0, 1000 | (100 << 16));
+    EXPECT_FLOAT_EQ(g_aspect, 1.25f);
+}
+
+TEST(ProgramIcon, IsDrawnForItsIdOnly)
+{
+    uint32_t pixels[ICON_SIZE * ICON_SIZE] = {};
+    EXPECT_EQ(sys_draw_icon(102, pixels), 0);
+    ASSERT_EQ(sys_draw_icon(ICON_MAIN, pixels), 1);
+    int opaque = 0, bright = 0;
+    for (uint32_t p : pixels) {
+        opaque += (p >> 24) == 0xFF;
+        bright += (p & 0xFF) > 0xC0;
+    }
+    EXPECT_GT(opaque, ICON_SIZE * ICON_SIZE / 2); // a disc, not a blank square
+    EXPECT_GT(bright, 20);                        // and a bolt on it
+    EXPECT_EQ(pixels[0] >> 24, 0u);               // corners stay transparent
+}
+
+} // namespace
