@@ -9,7 +9,7 @@ ARGS       ?= -w
 
 export SDL_AUDIODRIVER ?= dummy
 
-.PHONY: run test deps build unit-test asan-test fuzz-test clean
+.PHONY: run test deps build unit-test asan-test tsan-test fuzz-test clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -23,7 +23,7 @@ run: build
 
 # Every test: the unit suite, the same suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and a short run of each fuzzer.
-test: unit-test asan-test fuzz-test
+test: unit-test asan-test tsan-test fuzz-test
 
 unit-test: build
 	cd $(BUILD) && SDL_VIDEODRIVER=offscreen ctest --output-on-failure -j $(JOBS)
@@ -34,8 +34,16 @@ asan-test: deps
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && SDL_VIDEODRIVER=offscreen ctest --output-on-failure -j $(JOBS)
 
+# The audio thread and the frame loop share state: the suite once more under
+# ThreadSanitizer.
+tsan-test: deps
+	@[ -f $(BUILD)-tsan/CMakeCache.txt ] || cmake -S . -B $(BUILD)-tsan $(GENERATOR) \
+		-DCMAKE_BUILD_TYPE=Debug -DSTORM_TSAN=ON
+	cmake --build $(BUILD)-tsan -j $(JOBS)
+	cd $(BUILD)-tsan && SDL_VIDEODRIVER=offscreen ctest --output-on-failure -j $(JOBS) -L unit
+
 fuzz-test: deps
 	./scripts/run-fuzz.sh $(BUILD)-fuzz
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

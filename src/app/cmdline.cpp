@@ -38,8 +38,8 @@ int atoi_saturating(const char* text)
     return static_cast<int>(value > INT_MAX ? INT_MAX : value);
 }
 
-// The number that begins two characters after the first occurrence of the
-// switch, or -1 when the switch does not occur.
+// Reads the number that begins two characters after the first occurrence of
+// the switch; false when the switch does not occur.
 static bool read_switch_number(const char* text, const char* name, int* value)
 {
     const char* found = std::strstr(text, name);

@@ -7,19 +7,11 @@
 
 #include "app/log.h"
 #include "app/shell.h"
-#include "gfx/soft/soft_device.h"
 
 IDirect3D8* g_d3d = nullptr;
 IDirect3DDevice8* g_device = nullptr;
 float g_aspect = 1.0f;
 int g_gfx_ready = 0;
-
-IDirect3D8* Direct3DCreate8(UINT sdk_version)
-{
-    if (sdk_version != D3D_SDK_VERSION)
-        return nullptr;
-    return soft_create_direct3d();
-}
 
 static float aspect_for(int width, int height, int fullscreen)
 {

@@ -1,93 +1,177 @@
 // Software reference device. Owns an X8R8G8B8 back buffer and a 16-bit depth
-// buffer of the size given at creation; they never change size, as the device
-// is never reset. Present hands the back buffer to the platform window (or,
-// headless, just keeps it) and remembers it as the last shown frame.
+// buffer of the size given at creation (the device is never reset), the
+// current pipeline state, and the objects it created. Draws go straight to
+// the pipeline (soft_pipeline.cpp) with a snapshot of the state; Present hands
+// the back buffer to the platform window, or keeps it when headless.
 #include "gfx/soft/soft_device.h"
 
 #include <cstddef>
 #include <new>
 #include <vector>
 
+#include "gfx/soft/soft_internal.h"
+
+static SoftConfig s_config;
+static bool s_config_ready = false;
+
+static SoftConfig default_config()
+{
+    SoftConfig config = {};
+    config.caps.DeviceType = D3DDEVTYPE_HAL;
+    config.caps.AdapterOrdinal = D3DADAPTER_DEFAULT;
+    config.caps.TextureCaps = D3DPTEXTURECAPS_POW2 | D3DPTEXTURECAPS_MIPMAP;
+    config.caps.MaxTextureWidth = 2048;
+    config.caps.MaxTextureHeight = 2048;
+    config.caps.MaxTextureAspectRatio = 2048;
+    config.caps.MaxAnisotropy = 16;
+    config.caps.MaxPrimitiveCount = 0xFFFFF;
+    config.caps.MaxVertexIndex = 0xFFFFF;
+    config.refused_format[D3DFMT_R8G8B8] = true; // cards of the era had no 24-bit targets
+    return config;
+}
+
+SoftConfig& soft_config()
+{
+    if (!s_config_ready) {
+        s_config = default_config();
+        s_config_ready = true;
+    }
+    return s_config;
+}
+
+void soft_config_reset()
+{
+    s_config = default_config();
+    s_config_ready = true;
+}
+
+static bool format_refused(D3DFORMAT format)
+{
+    return format < 128 && soft_config().refused_format[format];
+}
+
+void soft_state_defaults(SoftState* state)
+{
+    *state = SoftState{};
+    DWORD* rs = state->render;
+    rs[D3DRS_ZENABLE] = D3DZB_TRUE;
+    rs[D3DRS_ZWRITEENABLE] = 1;
+    rs[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
+    rs[D3DRS_CULLMODE] = D3DCULL_CCW;
+    rs[D3DRS_SRCBLEND] = D3DBLEND_ONE;
+    rs[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
+    rs[D3DRS_FOGSTART] = d3d_float_to_dword(0.0f);
+    rs[D3DRS_FOGEND] = d3d_float_to_dword(1.0f);
+    rs[D3DRS_FOGDENSITY] = d3d_float_to_dword(1.0f);
+    rs[D3DRS_LIGHTING] = 1;
+    for (DWORD s = 0; s < D3D_MAX_TEXTURE_STAGES; ++s) {
+        DWORD* ts = state->stage[s];
+        ts[D3DTSS_COLOROP] = s == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+        ts[D3DTSS_COLORARG1] = D3DTA_TEXTURE;
+        ts[D3DTSS_COLORARG2] = D3DTA_CURRENT;
+        ts[D3DTSS_ALPHAOP] = s == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
+        ts[D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
+        ts[D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
+        ts[D3DTSS_TEXCOORDINDEX] = s;
+        ts[D3DTSS_ADDRESSU] = D3DTADDRESS_WRAP;
+        ts[D3DTSS_ADDRESSV] = D3DTADDRESS_WRAP;
+        ts[D3DTSS_ADDRESSW] = D3DTADDRESS_WRAP;
+        ts[D3DTSS_MAGFILTER] = D3DTEXF_POINT;
+        ts[D3DTSS_MINFILTER] = D3DTEXF_POINT;
+        ts[D3DTSS_MIPFILTER] = D3DTEXF_NONE;
+        ts[D3DTSS_MAXANISOTROPY] = 1;
+        ts[D3DTSS_RESULTARG] = D3DTA_CURRENT;
+    }
+    for (Matrix* m : {&state->world, &state->view, &state->proj})
+        mat_translation(m, 0.0f, 0.0f, 0.0f);
+}
+
 namespace {
+
+class SoftDirect3D;
 
 class SoftDevice final : public IDirect3DDevice8 {
 public:
-    SoftDevice(HWND window, int width, int height)
-        : window_(window), width_(width), height_(height),
-          colour_(std::size_t(width) * std::size_t(height), 0xFF000000u),
-          depth_(std::size_t(width) * std::size_t(height), 0xFFFF)
-    {
-    }
+    SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3DFORMAT format);
+    ~SoftDevice() override;
 
-    DWORD AddRef() override { return ++refs_; }
+    DWORD AddRef() override { return refs_.add_ref(); }
     DWORD Release() override
     {
-        DWORD left = --refs_;
+        DWORD left = refs_.release();
         if (left == 0)
             delete this;
         return left;
     }
 
+    HRESULT GetDirect3D(IDirect3D8** d3d) override;
+    HRESULT GetDeviceCaps(D3DCAPS8* caps) override
+    {
+        if (!caps)
+            return D3DERR_INVALIDCALL;
+        *caps = soft_config().caps;
+        return D3D_OK;
+    }
+    HRESULT GetDisplayMode(D3DDISPLAYMODE* mode) override
+    {
+        if (!mode)
+            return D3DERR_INVALIDCALL;
+        *mode = D3DDISPLAYMODE{UINT(width_), UINT(height_), 60, format_};
+        return D3D_OK;
+    }
+
+    HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                          D3DPOOL pool, IDirect3DTexture8** texture) override;
+    HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                               IDirect3DVertexBuffer8** buffer) override;
+    HRESULT GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE type,
+                          IDirect3DSurface8** surface) override;
+
     HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
-                  DWORD) override
-    {
-        if (count != 0 || rects)
-            return D3DERR_INVALIDCALL; // the program only clears whole targets
-        if (flags & D3DCLEAR_TARGET)
-            colour_.assign(colour_.size(), color | 0xFF000000u);
-        if (flags & D3DCLEAR_ZBUFFER) {
-            float clamped = z < 0.0f ? 0.0f : (z > 1.0f ? 1.0f : z);
-            depth_.assign(depth_.size(), static_cast<uint16_t>(clamped * 65535.0f + 0.5f));
-        }
-        return D3D_OK;
-    }
+                  DWORD stencil) override;
+    HRESULT BeginScene() override;
+    HRESULT EndScene() override;
+    HRESULT Present(const RECT* source, const RECT* dest, HWND override_window,
+                    const RGNDATA* dirty) override;
 
-    HRESULT BeginScene() override
-    {
-        if (in_scene_)
-            return D3DERR_INVALIDCALL;
-        in_scene_ = true;
-        return D3D_OK;
-    }
+    HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) override;
+    HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override;
+    HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
+                                 DWORD value) override;
+    HRESULT SetTexture(DWORD stage, IDirect3DTexture8* texture) override;
+    HRESULT SetStreamSource(UINT stream, IDirect3DVertexBuffer8* buffer, UINT stride) override;
+    HRESULT SetVertexShader(DWORD handle) override;
+    HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT start_vertex,
+                          UINT primitive_count) override;
 
-    HRESULT EndScene() override
-    {
-        if (!in_scene_)
-            return D3DERR_INVALIDCALL;
-        in_scene_ = false;
-        return D3D_OK;
-    }
-
-    HRESULT Present(const RECT*, const RECT*, HWND override_window, const RGNDATA*) override
-    {
-        HWND target = override_window ? override_window : window_;
-        sys_present_pixels(target, colour_.data(), width_, height_, width_ * 4);
-        return D3D_OK;
-    }
-
-    const uint32_t* pixels(int* width, int* height) const
+    const uint32_t* presented(int* width, int* height) const
     {
         *width = width_;
         *height = height_;
-        return colour_.data();
+        return presented_.data();
     }
 
 private:
-    DWORD refs_ = 1;
+    SoftRefCounted refs_;
+    SoftDirect3D* d3d_;
     HWND window_;
     int width_;
     int height_;
+    D3DFORMAT format_;
     bool in_scene_ = false;
-    std::vector<uint32_t> colour_;
+    SoftLevel colour_;
     std::vector<uint16_t> depth_;
+    std::vector<uint32_t> presented_;
+    SoftSurface back_surface_;
+    SoftState state_;
 };
 
 class SoftDirect3D final : public IDirect3D8 {
 public:
-    DWORD AddRef() override { return ++refs_; }
+    DWORD AddRef() override { return refs_.add_ref(); }
     DWORD Release() override
     {
-        DWORD left = --refs_;
+        DWORD left = refs_.release();
         if (left == 0)
             delete this;
         return left;
@@ -95,13 +179,24 @@ public:
 
     HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) override
     {
-        if (adapter != D3DADAPTER_DEFAULT || !mode)
+        if (adapter != D3DADAPTER_DEFAULT || !mode || soft_config().fail_display_mode)
             return D3DERR_INVALIDCALL;
         *mode = D3DDISPLAYMODE{1920, 1080, 60, D3DFMT_X8R8G8B8};
         return D3D_OK;
     }
 
-    HRESULT CreateDevice(UINT adapter, D3DDEVTYPE, HWND focus_window, DWORD,
+    HRESULT CheckDeviceFormat(UINT adapter, D3DDEVTYPE, D3DFORMAT, DWORD usage,
+                              D3DRESOURCETYPE resource_type, D3DFORMAT format) override
+    {
+        if (adapter != D3DADAPTER_DEFAULT)
+            return D3DERR_INVALIDCALL;
+        if (resource_type != D3DRTYPE_TEXTURE || usage != 0 || format_refused(format))
+            return D3DERR_NOTAVAILABLE;
+        return format == D3DFMT_A8R8G8B8 || format == D3DFMT_X8R8G8B8 ? D3D_OK
+                                                                      : D3DERR_NOTAVAILABLE;
+    }
+
+    HRESULT CreateDevice(UINT adapter, D3DDEVTYPE, HWND focus_window, DWORD behaviour,
                          D3DPRESENT_PARAMETERS* params, IDirect3DDevice8** device) override
     {
         if (!device)
@@ -109,15 +204,20 @@ public:
         *device = nullptr;
         if (adapter != D3DADAPTER_DEFAULT || !params)
             return D3DERR_INVALIDCALL;
-        if (params->BackBufferFormat != D3DFMT_X8R8G8B8)
+        D3DFORMAT format = params->BackBufferFormat;
+        bool known = format == D3DFMT_X8R8G8B8 || format == D3DFMT_R8G8B8 ||
+                     format == D3DFMT_R5G6B5;
+        if (!known || format_refused(format) || format_refused(params->AutoDepthStencilFormat))
+            return D3DERR_NOTAVAILABLE;
+        if ((behaviour & D3DCREATE_HARDWARE_VERTEXPROCESSING) && soft_config().refuse_hardware_vp)
             return D3DERR_NOTAVAILABLE;
         // Keep the buffers to sizes whose byte counts fit comfortably.
         if (params->BackBufferWidth < 1 || params->BackBufferHeight < 1 ||
             params->BackBufferWidth > 16384 || params->BackBufferHeight > 16384)
             return D3DERR_INVALIDCALL;
         HWND window = params->hDeviceWindow ? params->hDeviceWindow : focus_window;
-        SoftDevice* created = new (std::nothrow)
-            SoftDevice(window, int(params->BackBufferWidth), int(params->BackBufferHeight));
+        SoftDevice* created = new (std::nothrow) SoftDevice(
+            this, window, int(params->BackBufferWidth), int(params->BackBufferHeight), format);
         if (!created)
             return D3DERR_OUTOFVIDEOMEMORY;
         *device = created;
@@ -125,18 +225,247 @@ public:
     }
 
 private:
-    DWORD refs_ = 1;
+    SoftRefCounted refs_;
 };
+
+SoftDevice::SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3DFORMAT format)
+    : d3d_(d3d), window_(window), width_(width), height_(height), format_(format),
+      back_surface_(this, &colour_, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, D3DRTYPE_SURFACE)
+{
+    d3d_->AddRef(); // a device keeps its Direct3D object alive
+    colour_.width = width;
+    colour_.height = height;
+    colour_.texels.assign(size_t(width) * size_t(height), 0xFF000000u);
+    depth_.assign(size_t(width) * size_t(height), 0xFFFF);
+    presented_ = colour_.texels;
+    soft_state_defaults(&state_);
+}
+
+SoftDevice::~SoftDevice()
+{
+    for (SoftTexture*& texture : state_.texture) {
+        if (texture)
+            texture->Release();
+    }
+    if (state_.stream)
+        state_.stream->Release();
+    d3d_->Release();
+}
+
+HRESULT SoftDevice::GetDirect3D(IDirect3D8** d3d)
+{
+    if (!d3d)
+        return D3DERR_INVALIDCALL;
+    d3d_->AddRef();
+    *d3d = d3d_;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
+                                  D3DFORMAT format, D3DPOOL pool, IDirect3DTexture8** texture)
+{
+    if (!texture)
+        return D3DERR_INVALIDCALL;
+    *texture = nullptr;
+    const D3DCAPS8& caps = soft_config().caps;
+    if (width < 1 || height < 1 || width > caps.MaxTextureWidth || height > caps.MaxTextureHeight ||
+        usage != 0 || pool > D3DPOOL_SYSTEMMEM)
+        return D3DERR_INVALIDCALL;
+    if ((format != D3DFMT_A8R8G8B8 && format != D3DFMT_X8R8G8B8) || format_refused(format))
+        return D3DERR_INVALIDCALL;
+    UINT full = 1;
+    for (UINT size = width > height ? width : height; size > 1; size /= 2)
+        ++full;
+    if (!(caps.TextureCaps & D3DPTEXTURECAPS_MIPMAP))
+        full = 1;
+    if (levels == 0 || levels > full)
+        levels = full;
+    SoftTexture* created = new (std::nothrow)
+        SoftTexture(int(width), int(height), int(levels), format, pool);
+    if (!created)
+        return E_OUTOFMEMORY;
+    *texture = created;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL pool,
+                                       IDirect3DVertexBuffer8** buffer)
+{
+    if (!buffer)
+        return D3DERR_INVALIDCALL;
+    *buffer = nullptr;
+    // A bound on what one buffer may take, far above what the renderer needs.
+    if (length == 0 || length > (256u << 20) || pool > D3DPOOL_SYSTEMMEM)
+        return D3DERR_INVALIDCALL;
+    SoftVertexBuffer* created = new (std::nothrow) SoftVertexBuffer(length, fvf);
+    if (!created)
+        return E_OUTOFMEMORY;
+    *buffer = created;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE, IDirect3DSurface8** surface)
+{
+    if (!surface)
+        return D3DERR_INVALIDCALL;
+    *surface = nullptr;
+    if (index != 0)
+        return D3DERR_INVALIDCALL;
+    back_surface_.AddRef();
+    *surface = &back_surface_;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color,
+                          float z, DWORD)
+{
+    if (count != 0 || rects)
+        return D3DERR_INVALIDCALL; // the program only clears whole targets
+    if (flags & D3DCLEAR_TARGET)
+        colour_.texels.assign(colour_.texels.size(), color | 0xFF000000u);
+    if (flags & D3DCLEAR_ZBUFFER) {
+        float clamped = z < 0.0f ? 0.0f : (z > 1.0f ? 1.0f : z);
+        depth_.assign(depth_.size(), static_cast<uint16_t>(clamped * 65535.0f + 0.5f));
+    }
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::BeginScene()
+{
+    if (in_scene_)
+        return D3DERR_INVALIDCALL;
+    in_scene_ = true;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::EndScene()
+{
+    if (!in_scene_)
+        return D3DERR_INVALIDCALL;
+    in_scene_ = false;
+    return D3D_OK;
+}
+
+// A 16-bit target keeps 5, 6 and 5 bits of each channel; show what it would.
+static uint32_t quantise_r5g6b5(uint32_t pixel)
+{
+    uint32_t r = (pixel >> 19) & 0x1F, g = (pixel >> 10) & 0x3F, b = (pixel >> 3) & 0x1F;
+    return 0xFF000000u | ((r << 3) | (r >> 2)) << 16 | ((g << 2) | (g >> 4)) << 8 |
+           ((b << 3) | (b >> 2));
+}
+
+HRESULT SoftDevice::Present(const RECT*, const RECT*, HWND override_window, const RGNDATA*)
+{
+    presented_ = colour_.texels;
+    if (format_ == D3DFMT_R5G6B5) {
+        for (uint32_t& pixel : presented_)
+            pixel = quantise_r5g6b5(pixel);
+    }
+    HWND target = override_window ? override_window : window_;
+    sys_present_pixels(target, presented_.data(), width_, height_, width_ * 4);
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix)
+{
+    if (!matrix)
+        return D3DERR_INVALIDCALL;
+    switch (state) {
+    case D3DTS_WORLD:
+        state_.world = *matrix;
+        return D3D_OK;
+    case D3DTS_VIEW:
+        state_.view = *matrix;
+        return D3D_OK;
+    case D3DTS_PROJECTION:
+        state_.proj = *matrix;
+        return D3D_OK;
+    }
+    return D3DERR_INVALIDCALL;
+}
+
+HRESULT SoftDevice::SetRenderState(D3DRENDERSTATETYPE state, DWORD value)
+{
+    if (state >= D3D_RENDER_STATE_COUNT)
+        return D3DERR_INVALIDCALL;
+    state_.render[state] = value;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value)
+{
+    if (stage >= D3D_MAX_TEXTURE_STAGES || type >= D3D_STAGE_STATE_COUNT)
+        return D3DERR_INVALIDCALL;
+    state_.stage[stage][type] = value;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::SetTexture(DWORD stage, IDirect3DTexture8* texture)
+{
+    if (stage >= D3D_MAX_TEXTURE_STAGES)
+        return D3DERR_INVALIDCALL;
+    SoftTexture* soft = static_cast<SoftTexture*>(texture);
+    if (soft)
+        soft->AddRef();
+    if (state_.texture[stage])
+        state_.texture[stage]->Release();
+    state_.texture[stage] = soft;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::SetStreamSource(UINT stream, IDirect3DVertexBuffer8* buffer, UINT stride)
+{
+    if (stream != 0)
+        return D3DERR_INVALIDCALL;
+    SoftVertexBuffer* soft = static_cast<SoftVertexBuffer*>(buffer);
+    if (soft)
+        soft->AddRef();
+    if (state_.stream)
+        state_.stream->Release();
+    state_.stream = soft;
+    state_.stride = stride;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::SetVertexShader(DWORD handle)
+{
+    state_.fvf = handle;
+    return D3D_OK;
+}
+
+HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT start_vertex, UINT primitive_count)
+{
+    if (!state_.stream || state_.fvf != (D3DFVF_XYZ | D3DFVF_TEX2) ||
+        state_.stride < sizeof(Vertex))
+        return D3DERR_INVALIDCALL;
+    const D3DCAPS8& caps = soft_config().caps;
+    if (primitive_count > caps.MaxPrimitiveCount)
+        return D3DERR_INVALIDCALL;
+    size_t available = state_.stream->size() / state_.stride;
+    if (start_vertex > available)
+        return D3DERR_INVALIDCALL;
+    SoftTarget target;
+    target.width = width_;
+    target.height = height_;
+    target.colour = colour_.texels.data();
+    target.depth = depth_.data();
+    const BYTE* first = state_.stream->data() + size_t(start_vertex) * state_.stride;
+    soft_draw(state_, target, type, first, state_.stride, UINT(available - start_vertex),
+              primitive_count);
+    return D3D_OK;
+}
 
 } // namespace
 
 IDirect3D8* soft_create_direct3d()
 {
+    if (soft_config().fail_create)
+        return nullptr;
     return new (std::nothrow) SoftDirect3D;
 }
 
 const uint32_t* soft_device_pixels(IDirect3DDevice8* device, int* width, int* height)
 {
     SoftDevice* soft = dynamic_cast<SoftDevice*>(device);
-    return soft ? soft->pixels(width, height) : nullptr;
+    return soft ? soft->presented(width, height) : nullptr;
 }

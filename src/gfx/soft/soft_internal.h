@@ -1,0 +1,120 @@
+// Objects and pipeline state shared by the files of the software backend.
+#pragma once
+#include <cstddef>
+#include <vector>
+
+#include "gfx/d3d8.h"
+
+// Reference counting for objects that free themselves.
+class SoftRefCounted {
+public:
+    DWORD add_ref() { return ++refs_; }
+    // Returns the count left; the caller deletes at zero.
+    DWORD release() { return --refs_; }
+
+private:
+    DWORD refs_ = 1;
+};
+
+// One mip level: X8R8G8B8 or A8R8G8B8 texels, rows top first, tightly packed.
+struct SoftLevel {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> texels;
+};
+
+class SoftTexture;
+
+// A level of a texture, or the back buffer. References count on the owner.
+class SoftSurface final : public IDirect3DSurface8 {
+public:
+    SoftSurface(IUnknown8* owner, SoftLevel* level, D3DFORMAT format, D3DPOOL pool,
+                D3DRESOURCETYPE type)
+        : owner_(owner), level_(level), format_(format), pool_(pool), type_(type)
+    {
+    }
+    DWORD AddRef() override { return owner_->AddRef(); }
+    DWORD Release() override { return owner_->Release(); }
+    HRESULT GetDesc(D3DSURFACE_DESC* desc) override;
+    HRESULT LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
+    HRESULT UnlockRect() override;
+
+    SoftLevel* level() { return level_; }
+
+private:
+    IUnknown8* owner_;
+    SoftLevel* level_;
+    D3DFORMAT format_;
+    D3DPOOL pool_;
+    D3DRESOURCETYPE type_;
+    bool locked_ = false;
+};
+
+class SoftTexture final : public IDirect3DTexture8 {
+public:
+    SoftTexture(int width, int height, int levels, D3DFORMAT format, D3DPOOL pool);
+    ~SoftTexture() override;
+    DWORD AddRef() override { return refs_.add_ref(); }
+    DWORD Release() override;
+    DWORD GetLevelCount() override { return static_cast<DWORD>(levels_.size()); }
+    HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override;
+    HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface8** surface) override;
+    HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
+    HRESULT UnlockRect(UINT level) override;
+
+    int level_count() const { return static_cast<int>(levels_.size()); }
+    const SoftLevel& level(int index) const { return levels_[size_t(index)]; }
+    D3DFORMAT format() const { return format_; }
+
+private:
+    SoftRefCounted refs_;
+    D3DFORMAT format_;
+    std::vector<SoftLevel> levels_;
+    std::vector<SoftSurface*> surfaces_;
+};
+
+class SoftVertexBuffer final : public IDirect3DVertexBuffer8 {
+public:
+    SoftVertexBuffer(UINT length, DWORD fvf) : bytes_(length), fvf_(fvf) {}
+    DWORD AddRef() override { return refs_.add_ref(); }
+    DWORD Release() override;
+    HRESULT Lock(UINT offset, UINT size, BYTE** data, DWORD flags) override;
+    HRESULT Unlock() override;
+
+    const BYTE* data() const { return bytes_.data(); }
+    size_t size() const { return bytes_.size(); }
+
+private:
+    SoftRefCounted refs_;
+    std::vector<BYTE> bytes_;
+    DWORD fvf_;
+    bool locked_ = false;
+};
+
+// Everything a draw reads: the device's state at the time of the call.
+struct SoftState {
+    DWORD render[D3D_RENDER_STATE_COUNT];
+    DWORD stage[D3D_MAX_TEXTURE_STAGES][D3D_STAGE_STATE_COUNT];
+    SoftTexture* texture[D3D_MAX_TEXTURE_STAGES];
+    Matrix world, view, proj;
+    SoftVertexBuffer* stream = nullptr;
+    UINT stride = 0;
+    DWORD fvf = 0;
+};
+
+// Fills the state with Direct3D's documented defaults for a device created
+// with an automatic depth buffer.
+void soft_state_defaults(SoftState* state);
+
+// The render target a draw writes: colour and 16-bit depth, same size.
+struct SoftTarget {
+    int width = 0;
+    int height = 0;
+    uint32_t* colour = nullptr;
+    uint16_t* depth = nullptr;
+};
+
+// Draws `primitive_count` primitives of `type` from `vertices` (FVF 0x202
+// records, `stride` bytes apart, `vertex_count` of them available).
+void soft_draw(const SoftState& state, const SoftTarget& target, D3DPRIMITIVETYPE type,
+               const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count);

@@ -1,0 +1,123 @@
+// Front of the software pipeline: vertex fetch and transform, primitive
+// assembly, then clip, setup and raster per triangle. Vertices go through
+// world x view x projection into clip space; triangles are assembled from
+// lists, strips and fans as Direct3D numbers them, clipped, divided by w and
+// mapped to the viewport (the whole target; pixel centres on integers).
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "gfx/soft/soft_pipeline.h"
+
+static void transform(const Matrix& m, const Vertex& in, ClipVertex* out)
+{
+    const float* a = m.m;
+    float x = in.pos.x, y = in.pos.y, z = in.pos.z;
+    out->x = x * a[0] + y * a[4] + z * a[8] + a[12];
+    out->y = x * a[1] + y * a[5] + z * a[9] + a[13];
+    out->z = x * a[2] + y * a[6] + z * a[10] + a[14];
+    out->w = x * a[3] + y * a[7] + z * a[11] + a[15];
+    out->attr[0] = in.u0;
+    out->attr[1] = in.v0;
+    out->attr[2] = in.u1;
+    out->attr[3] = in.v1;
+}
+
+static bool finite_vertex(const ClipVertex& v)
+{
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
+}
+
+static ScreenVertex to_screen(const ClipVertex& v, float half_width, float half_height)
+{
+    ScreenVertex s;
+    s.inv_w = 1.0f / v.w;
+    s.x = (1.0f + v.x * s.inv_w) * half_width;
+    s.y = (1.0f - v.y * s.inv_w) * half_height;
+    s.z = v.z * s.inv_w;
+    for (int i = 0; i < SOFT_ATTRS; ++i)
+        s.attr_w[i] = v.attr[i] * s.inv_w;
+    return s;
+}
+
+static void draw_triangle(const SoftDrawContext& context, const ClipVertex& a,
+                          const ClipVertex& b, const ClipVertex& c)
+{
+    if (!finite_vertex(a) || !finite_vertex(b) || !finite_vertex(c))
+        return;
+    const ClipVertex corners[3] = {a, b, c};
+    ClipVertex polygon[SOFT_MAX_POLYGON];
+    int count = soft_clip_triangle(corners, polygon);
+    if (count < 3)
+        return;
+
+    const SoftTarget& target = context.target;
+    float half_width = float(target.width) * 0.5f, half_height = float(target.height) * 0.5f;
+    ScreenVertex screen[SOFT_MAX_POLYGON];
+    for (int i = 0; i < count; ++i)
+        screen[i] = to_screen(polygon[i], half_width, half_height);
+
+    DWORD cull = context.state->render[D3DRS_CULLMODE];
+    for (int i = 1; i + 1 < count; ++i) {
+        TriangleSetup setup;
+        if (soft_setup_triangle(screen[0], screen[i], screen[i + 1], cull, target.width,
+                                target.height, &setup))
+            soft_raster_triangle(context, setup, 0, 0, target.width, target.height);
+    }
+}
+
+void soft_draw(const SoftState& state, const SoftTarget& target, D3DPRIMITIVETYPE type,
+               const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count)
+{
+    // How many vertices the primitives need; draw only what the buffer holds.
+    uint64_t needed;
+    switch (type) {
+    case D3DPT_TRIANGLELIST:
+        needed = uint64_t(primitive_count) * 3;
+        if (needed > vertex_count)
+            primitive_count = vertex_count / 3;
+        break;
+    case D3DPT_TRIANGLESTRIP:
+    case D3DPT_TRIANGLEFAN:
+        needed = uint64_t(primitive_count) + 2;
+        if (needed > vertex_count)
+            primitive_count = vertex_count >= 2 ? vertex_count - 2 : 0;
+        break;
+    default:
+        return; // points and lines are not drawn by this device
+    }
+    if (primitive_count == 0)
+        return;
+    UINT used = type == D3DPT_TRIANGLELIST ? primitive_count * 3 : primitive_count + 2;
+
+    Matrix world_view, wvp;
+    mat_multiply(&world_view, &state.world, &state.view);
+    mat_multiply(&wvp, &world_view, &state.proj);
+
+    std::vector<ClipVertex> clip(used);
+    for (UINT i = 0; i < used; ++i) {
+        Vertex vertex;
+        std::memcpy(&vertex, vertices + size_t(i) * stride, sizeof vertex);
+        transform(wvp, vertex, &clip[i]);
+    }
+
+    SoftDrawContext context;
+    soft_prepare_context(state, target, &context);
+    for (UINT p = 0; p < primitive_count; ++p) {
+        switch (type) {
+        case D3DPT_TRIANGLELIST:
+            draw_triangle(context, clip[3 * p], clip[3 * p + 1], clip[3 * p + 2]);
+            break;
+        case D3DPT_TRIANGLESTRIP:
+            // Every other strip triangle is flipped so all keep one winding.
+            if (p % 2 == 0)
+                draw_triangle(context, clip[p], clip[p + 1], clip[p + 2]);
+            else
+                draw_triangle(context, clip[p + 1], clip[p], clip[p + 2]);
+            break;
+        default:
+            draw_triangle(context, clip[0], clip[p + 1], clip[p + 2]);
+            break;
+        }
+    }
+}

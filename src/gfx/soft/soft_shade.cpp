@@ -1,0 +1,411 @@
+// Per-pixel work of the software rasterizer, in the order of the
+// fixed-function pipeline: texture stages (sampling with wrap or clamp
+// addressing, point or linear filters and mip selection from the quad's
+// texture-coordinate differences), the stage cascade, table fog on the
+// source colour, then the depth test against the 16-bit buffer and frame
+// buffer blending. Colours are floats in 0..1 between the stages; every stage
+// result is saturated, as the hardware does.
+#include <algorithm>
+#include <cmath>
+
+#include "gfx/soft/soft_pipeline.h"
+
+namespace {
+
+struct Colour {
+    float r, g, b, a;
+};
+
+Colour unpack(uint32_t texel, bool has_alpha)
+{
+    constexpr float K = 1.0f / 255.0f;
+    return {float((texel >> 16) & 0xFF) * K, float((texel >> 8) & 0xFF) * K,
+            float(texel & 0xFF) * K, has_alpha ? float(texel >> 24) * K : 1.0f};
+}
+
+uint32_t to_byte(float v)
+{
+    v = v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v);
+    return static_cast<uint32_t>(v * 255.0f + 0.5f);
+}
+
+float saturate(float v)
+{
+    return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v);
+}
+
+// The texel index for one coordinate under an addressing mode; -1 means the
+// border colour.
+int address(int i, int size, DWORD mode)
+{
+    switch (mode) {
+    case D3DTADDRESS_CLAMP:
+        return i < 0 ? 0 : (i >= size ? size - 1 : i);
+    case D3DTADDRESS_MIRROR: {
+        int period = 2 * size;
+        int m = ((i % period) + period) % period;
+        return m < size ? m : period - 1 - m;
+    }
+    case D3DTADDRESS_BORDER:
+        return i < 0 || i >= size ? -1 : i;
+    default: // WRAP
+        return ((i % size) + size) % size;
+    }
+}
+
+struct Sampler {
+    const SoftTexture* texture;
+    DWORD address_u, address_v;
+    DWORD mag_filter, min_filter, mip_filter;
+    int max_level;
+    float lod_bias;
+    Colour border;
+    bool has_alpha;
+};
+
+Colour fetch(const Sampler& s, const SoftLevel& level, int tx, int ty)
+{
+    int x = address(tx, level.width, s.address_u);
+    int y = address(ty, level.height, s.address_v);
+    if (x < 0 || y < 0)
+        return s.border;
+    return unpack(level.texels[size_t(y) * size_t(level.width) + size_t(x)], s.has_alpha);
+}
+
+// Point sampling takes the texel whose area holds the coordinate. Texel edges
+// fall exactly on pixel centres in a 1:1 mapping; a small nudge keeps rounding
+// in the interpolation from picking the texel before.
+constexpr float POINT_NUDGE = 1.0f / 512.0f;
+
+Colour sample_level(const Sampler& s, int level_index, DWORD filter, float u, float v)
+{
+    const SoftLevel& level = s.texture->level(level_index);
+    float tu = u * float(level.width), tv = v * float(level.height);
+    if (filter != D3DTEXF_LINEAR && filter != D3DTEXF_ANISOTROPIC) {
+        // Coordinates far outside the texture only matter modulo its size.
+        return fetch(s, level, int(std::floor(tu + POINT_NUDGE)), int(std::floor(tv + POINT_NUDGE)));
+    }
+    tu -= 0.5f;
+    tv -= 0.5f;
+    float fu = std::floor(tu), fv = std::floor(tv);
+    int x0 = int(fu), y0 = int(fv);
+    float au = tu - fu, av = tv - fv;
+    Colour c00 = fetch(s, level, x0, y0), c10 = fetch(s, level, x0 + 1, y0);
+    Colour c01 = fetch(s, level, x0, y0 + 1), c11 = fetch(s, level, x0 + 1, y0 + 1);
+    auto mix = [&](float a, float b, float c, float d) {
+        float top = a + (b - a) * au, bottom = c + (d - c) * au;
+        return top + (bottom - top) * av;
+    };
+    return {mix(c00.r, c10.r, c01.r, c11.r), mix(c00.g, c10.g, c01.g, c11.g),
+            mix(c00.b, c10.b, c01.b, c11.b), mix(c00.a, c10.a, c01.a, c11.a)};
+}
+
+Colour lerp(const Colour& a, const Colour& b, float t)
+{
+    return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t,
+            a.a + (b.a - a.a) * t};
+}
+
+// Samples with mip selection from the level-of-detail lambda (log2 of the
+// texels covered per pixel step).
+Colour sample(const Sampler& s, float u, float v, float lambda)
+{
+    if (!(u > -1e30f && u < 1e30f) || !(v > -1e30f && v < 1e30f))
+        u = v = 0.0f; // NaN or runaway coordinates: sample somewhere defined
+    int last = s.texture->level_count() - 1;
+    int base = std::min(s.max_level, last);
+    lambda += s.lod_bias;
+    if (!(lambda > 0.0f)) // magnification (and NaN)
+        return sample_level(s, base, s.mag_filter, u, v);
+    if (s.mip_filter == D3DTEXF_NONE || base == last)
+        return sample_level(s, base, s.min_filter, u, v);
+    if (s.mip_filter == D3DTEXF_POINT) {
+        int level = std::min(base + int(std::floor(lambda + 0.5f)), last);
+        return sample_level(s, level, s.min_filter, u, v);
+    }
+    // Linear between the two nearest levels; the anisotropic mip filter has no
+    // meaning of its own and behaves as linear.
+    float whole = std::floor(lambda);
+    int level = base + int(std::min(whole, 30.0f));
+    if (level >= last)
+        return sample_level(s, last, s.min_filter, u, v);
+    Colour a = sample_level(s, level, s.min_filter, u, v);
+    Colour b = sample_level(s, level + 1, s.min_filter, u, v);
+    return lerp(a, b, lambda - whole);
+}
+
+float level_of_detail(const SoftQuad& quad, int u_index, int width, int height)
+{
+    const float (*a)[SOFT_ATTRS] = quad.attr;
+    int v_index = u_index + 1;
+    float dudx = (a[1][u_index] - a[0][u_index]) * float(width);
+    float dvdx = (a[1][v_index] - a[0][v_index]) * float(height);
+    float dudy = (a[2][u_index] - a[0][u_index]) * float(width);
+    float dvdy = (a[2][v_index] - a[0][v_index]) * float(height);
+    float rho = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
+    return rho > 0.0f ? 0.5f * std::log2(rho) : -100.0f;
+}
+
+Colour stage_argument(DWORD arg, const Colour& diffuse, const Colour& current,
+                      const Colour& texture)
+{
+    Colour c;
+    switch (arg & D3DTA_SELECTMASK) {
+    case D3DTA_DIFFUSE:
+        c = diffuse;
+        break;
+    case D3DTA_CURRENT:
+        c = current;
+        break;
+    case D3DTA_TEXTURE:
+        c = texture;
+        break;
+    case D3DTA_TFACTOR:
+        c = {1.0f, 1.0f, 1.0f, 1.0f}; // the default texture factor, opaque white
+        break;
+    default:
+        c = {0.0f, 0.0f, 0.0f, 0.0f}; // no specular, no temporary register
+        break;
+    }
+    if (arg & D3DTA_COMPLEMENT)
+        c = {1.0f - c.r, 1.0f - c.g, 1.0f - c.b, 1.0f - c.a};
+    if (arg & D3DTA_ALPHAREPLICATE)
+        c.r = c.g = c.b = c.a;
+    return c;
+}
+
+float operate(DWORD op, float a1, float a2)
+{
+    switch (op) {
+    case D3DTOP_SELECTARG1:
+        return a1;
+    case D3DTOP_SELECTARG2:
+        return a2;
+    case D3DTOP_MODULATE:
+        return a1 * a2;
+    case D3DTOP_MODULATE2X:
+        return saturate(2.0f * a1 * a2);
+    case D3DTOP_MODULATE4X:
+        return saturate(4.0f * a1 * a2);
+    case D3DTOP_ADD:
+        return saturate(a1 + a2);
+    case D3DTOP_ADDSIGNED:
+        return saturate(a1 + a2 - 0.5f);
+    default:
+        return a1 * a2;
+    }
+}
+
+bool uses_texture(const DWORD* stage)
+{
+    auto refers = [](DWORD arg) { return (arg & D3DTA_SELECTMASK) == D3DTA_TEXTURE; };
+    bool colour = refers(stage[D3DTSS_COLORARG1]) || refers(stage[D3DTSS_COLORARG2]);
+    bool alpha = stage[D3DTSS_ALPHAOP] != D3DTOP_DISABLE &&
+                 (refers(stage[D3DTSS_ALPHAARG1]) || refers(stage[D3DTSS_ALPHAARG2]));
+    return colour || alpha;
+}
+
+bool depth_passes(DWORD func, uint16_t incoming, uint16_t stored)
+{
+    switch (func) {
+    case D3DCMP_NEVER:
+        return false;
+    case D3DCMP_LESS:
+        return incoming < stored;
+    case D3DCMP_EQUAL:
+        return incoming == stored;
+    case D3DCMP_LESSEQUAL:
+        return incoming <= stored;
+    case D3DCMP_GREATER:
+        return incoming > stored;
+    case D3DCMP_NOTEQUAL:
+        return incoming != stored;
+    case D3DCMP_GREATEREQUAL:
+        return incoming >= stored;
+    default:
+        return true;
+    }
+}
+
+Colour blend_factor(DWORD factor, const Colour& src, const Colour& dst)
+{
+    switch (factor) {
+    case D3DBLEND_ZERO:
+        return {0, 0, 0, 0};
+    case D3DBLEND_ONE:
+        return {1, 1, 1, 1};
+    case D3DBLEND_SRCCOLOR:
+        return src;
+    case D3DBLEND_INVSRCCOLOR:
+        return {1 - src.r, 1 - src.g, 1 - src.b, 1 - src.a};
+    case D3DBLEND_SRCALPHA:
+        return {src.a, src.a, src.a, src.a};
+    case D3DBLEND_INVSRCALPHA:
+        return {1 - src.a, 1 - src.a, 1 - src.a, 1 - src.a};
+    case D3DBLEND_DESTALPHA:
+        return {dst.a, dst.a, dst.a, dst.a};
+    case D3DBLEND_INVDESTALPHA:
+        return {1 - dst.a, 1 - dst.a, 1 - dst.a, 1 - dst.a};
+    case D3DBLEND_DESTCOLOR:
+        return dst;
+    case D3DBLEND_INVDESTCOLOR:
+        return {1 - dst.r, 1 - dst.g, 1 - dst.b, 1 - dst.a};
+    default:
+        return {1, 1, 1, 1};
+    }
+}
+
+uint16_t depth_value(float z)
+{
+    z = z < 0.0f ? 0.0f : (z > 1.0f ? 1.0f : z);
+    return static_cast<uint16_t>(z * 65535.0f + 0.5f);
+}
+
+} // namespace
+
+void soft_prepare_context(const SoftState& state, const SoftTarget& target,
+                          SoftDrawContext* context)
+{
+    const DWORD* rs = state.render;
+    context->state = &state;
+    context->target = target;
+    const float* p = state.proj.m;
+    // A projection whose last column is (0, 0, 0, 1) is affine: no eye depth
+    // to fog on, so fog follows the device depth instead.
+    context->fog_from_w = !(p[3] == 0.0f && p[7] == 0.0f && p[11] == 0.0f && p[15] == 1.0f);
+    context->fog_mode = rs[D3DRS_FOGTABLEMODE] != D3DFOG_NONE ? rs[D3DRS_FOGTABLEMODE]
+                                                               : rs[D3DRS_FOGVERTEXMODE];
+    context->fog = rs[D3DRS_FOGENABLE] && context->fog_mode != D3DFOG_NONE;
+    context->fog_start = d3d_dword_to_float(rs[D3DRS_FOGSTART]);
+    context->fog_end = d3d_dword_to_float(rs[D3DRS_FOGEND]);
+    context->fog_density = d3d_dword_to_float(rs[D3DRS_FOGDENSITY]);
+    Colour fog = unpack(rs[D3DRS_FOGCOLOR], false);
+    context->fog_colour[0] = fog.r;
+    context->fog_colour[1] = fog.g;
+    context->fog_colour[2] = fog.b;
+    context->depth_test = rs[D3DRS_ZENABLE] != D3DZB_FALSE;
+    context->depth_write = context->depth_test && rs[D3DRS_ZWRITEENABLE];
+    context->depth_func = rs[D3DRS_ZFUNC];
+    context->blend = rs[D3DRS_ALPHABLENDENABLE] != 0;
+    context->src_blend = rs[D3DRS_SRCBLEND];
+    context->dst_blend = rs[D3DRS_DESTBLEND];
+    context->active_stages = 0;
+    while (context->active_stages < int(D3D_MAX_TEXTURE_STAGES) &&
+           state.stage[context->active_stages][D3DTSS_COLOROP] != D3DTOP_DISABLE)
+        ++context->active_stages;
+    context->lit = rs[D3DRS_LIGHTING] != 0;
+}
+
+// How much of the pixel's own colour survives the fog: 1 near, 0 far.
+static float fog_factor(const SoftDrawContext& c, float depth)
+{
+    switch (c.fog_mode) {
+    case D3DFOG_EXP:
+        return saturate(std::exp(-depth * c.fog_density));
+    case D3DFOG_EXP2: {
+        float d = depth * c.fog_density;
+        return saturate(std::exp(-d * d));
+    }
+    default: {
+        float range = c.fog_end - c.fog_start;
+        if (!(range > 0.0f))
+            return depth < c.fog_end ? 1.0f : 0.0f;
+        return saturate((c.fog_end - depth) / range);
+    }
+    }
+}
+
+void soft_shade_quad(const SoftDrawContext& context, const SoftQuad& quad)
+{
+    const SoftState& state = *context.state;
+    const SoftTarget& target = context.target;
+
+    // Per stage: the sampler and the level of detail, shared by the quad.
+    Sampler samplers[D3D_MAX_TEXTURE_STAGES];
+    bool sampled[D3D_MAX_TEXTURE_STAGES] = {};
+    float lambda[D3D_MAX_TEXTURE_STAGES] = {};
+    int coord_index[D3D_MAX_TEXTURE_STAGES] = {};
+    for (int s = 0; s < context.active_stages; ++s) {
+        const DWORD* ts = state.stage[s];
+        const SoftTexture* texture = state.texture[s];
+        if (!texture || texture->level_count() == 0 || !uses_texture(ts))
+            continue;
+        Sampler& sm = samplers[s];
+        sm.texture = texture;
+        sm.address_u = ts[D3DTSS_ADDRESSU];
+        sm.address_v = ts[D3DTSS_ADDRESSV];
+        sm.mag_filter = ts[D3DTSS_MAGFILTER];
+        sm.min_filter = ts[D3DTSS_MINFILTER];
+        sm.mip_filter = ts[D3DTSS_MIPFILTER];
+        sm.max_level = int(std::min<DWORD>(ts[D3DTSS_MAXMIPLEVEL], 15));
+        sm.lod_bias = d3d_dword_to_float(ts[D3DTSS_MIPMAPLODBIAS]);
+        sm.border = unpack(ts[D3DTSS_BORDERCOLOR], true);
+        sm.has_alpha = texture->format() == D3DFMT_A8R8G8B8;
+        coord_index[s] = (ts[D3DTSS_TEXCOORDINDEX] & 0xFFFF) == 1 ? 2 : 0;
+        const SoftLevel& top = texture->level(std::min(sm.max_level, texture->level_count() - 1));
+        lambda[s] = level_of_detail(quad, coord_index[s], top.width, top.height);
+        sampled[s] = true;
+    }
+
+    // Without lights or a material, lighting leaves the colour black with
+    // alpha 0; unlit vertices without a colour are opaque white.
+    const Colour diffuse = context.lit ? Colour{0, 0, 0, 0} : Colour{1, 1, 1, 1};
+
+    for (int p = 0; p < 4; ++p) {
+        if (!(quad.mask & (1u << p)))
+            continue;
+        int x = quad.x + (p & 1), y = quad.y + (p >> 1);
+        size_t index = size_t(y) * size_t(target.width) + size_t(x);
+
+        uint16_t depth = depth_value(quad.z[p]);
+        if (context.depth_test && !depth_passes(context.depth_func, depth, target.depth[index]))
+            continue;
+
+        Colour current = diffuse;
+        for (int s = 0; s < context.active_stages; ++s) {
+            const DWORD* ts = state.stage[s];
+            // A stage with no texture to sample reads opaque black.
+            Colour texel = {0, 0, 0, 1};
+            if (sampled[s]) {
+                const float* a = quad.attr[p];
+                texel = sample(samplers[s], a[coord_index[s]], a[coord_index[s] + 1], lambda[s]);
+            }
+            Colour c1 = stage_argument(ts[D3DTSS_COLORARG1], diffuse, current, texel);
+            Colour c2 = stage_argument(ts[D3DTSS_COLORARG2], diffuse, current, texel);
+            Colour next;
+            DWORD op = ts[D3DTSS_COLOROP];
+            next.r = saturate(operate(op, c1.r, c2.r));
+            next.g = saturate(operate(op, c1.g, c2.g));
+            next.b = saturate(operate(op, c1.b, c2.b));
+            // Alpha switched off while colour runs passes the alpha on.
+            if (ts[D3DTSS_ALPHAOP] == D3DTOP_DISABLE) {
+                next.a = current.a;
+            } else {
+                Colour a1 = stage_argument(ts[D3DTSS_ALPHAARG1], diffuse, current, texel);
+                Colour a2 = stage_argument(ts[D3DTSS_ALPHAARG2], diffuse, current, texel);
+                next.a = saturate(operate(ts[D3DTSS_ALPHAOP], a1.a, a2.a));
+            }
+            current = next;
+        }
+
+        if (context.fog) {
+            float f = fog_factor(context, context.fog_from_w ? quad.w[p] : quad.z[p]);
+            current.r = current.r * f + context.fog_colour[0] * (1.0f - f);
+            current.g = current.g * f + context.fog_colour[1] * (1.0f - f);
+            current.b = current.b * f + context.fog_colour[2] * (1.0f - f);
+        }
+
+        uint32_t& out = target.colour[index];
+        if (context.blend) {
+            Colour dst = unpack(out, false);
+            Colour sf = blend_factor(context.src_blend, current, dst);
+            Colour df = blend_factor(context.dst_blend, current, dst);
+            current.r = current.r * sf.r + dst.r * df.r;
+            current.g = current.g * sf.g + dst.g * df.g;
+            current.b = current.b * sf.b + dst.b * df.b;
+        }
+        out = 0xFF000000u | to_byte(current.r) << 16 | to_byte(current.g) << 8 | to_byte(current.b);
+        if (context.depth_write)
+            target.depth[index] = depth;
+    }
+}
