@@ -36,8 +36,11 @@ float saturate(float v)
 
 // The texel index for one coordinate under an addressing mode; -1 means the
 // border colour.
-int address(int i, int size, DWORD mode)
+inline int address(int i, int size, DWORD mode)
 {
+    // Textures are nearly always powers of two; wrapping is then a mask.
+    if (mode == D3DTADDRESS_WRAP && (size & (size - 1)) == 0)
+        return i & (size - 1);
     switch (mode) {
     case D3DTADDRESS_CLAMP:
         return i < 0 ? 0 : (i >= size ? size - 1 : i);
@@ -63,7 +66,7 @@ struct Sampler {
     bool has_alpha;
 };
 
-Colour fetch(const Sampler& s, const SoftLevel& level, int tx, int ty)
+inline Colour fetch(const Sampler& s, const SoftLevel& level, int tx, int ty)
 {
     int x = address(tx, level.width, s.address_u);
     int y = address(ty, level.height, s.address_v);
