@@ -80,6 +80,13 @@ static const char USAGE[] =
     "  --seed N         seed the random generator with N (0..4294967295)\n"
     "  --data DIR       look for resources and data.pak in DIR\n"
     "                   (default: the current directory, then the program's)\n"
+    "  --record FILE    write each frame's time step and mouse input to FILE\n"
+    "  --replay FILE    take time steps and mouse input from a recorded FILE;\n"
+    "                   the run ends with the file\n"
+    "  --bench          print frame rate and frame-time percentiles at the end\n"
+    "  --shots LIST     write the frames numbered in LIST (like 1,100,250) as PNG\n"
+    "  --shot-dir DIR   where --shots writes (default: the current directory)\n"
+    "  --renderer NAME  the device backend: soft (default)\n"
     "  --help           print this text and exit\n"
     "  --version        print the version and exit\n"
     "\n"
@@ -125,7 +132,10 @@ static bool parse_step(const char* text, double* value)
     return true;
 }
 
-enum class OptionKind { HELP, VERSION, HEADLESS, FRAMES, FIXED_STEP, SEED, DATA };
+enum class OptionKind {
+    HELP, VERSION, HEADLESS, FRAMES, FIXED_STEP, SEED, DATA,
+    RECORD, REPLAY, BENCH, SHOTS, SHOT_DIR, RENDERER,
+};
 
 struct LongOption {
     const char* name;
@@ -142,6 +152,12 @@ static constexpr LongOption LONG_OPTIONS[] = {
     {"fixed-step", OptionKind::FIXED_STEP, true, "seconds per frame, above 0 and at most 3600"},
     {"seed", OptionKind::SEED, true, "a whole number from 0 to 4294967295"},
     {"data", OptionKind::DATA, true, "an existing directory"},
+    {"record", OptionKind::RECORD, true, "a file name"},
+    {"replay", OptionKind::REPLAY, true, "a file name"},
+    {"bench", OptionKind::BENCH, false, nullptr},
+    {"shots", OptionKind::SHOTS, true, "frame numbers from 1, separated by commas"},
+    {"shot-dir", OptionKind::SHOT_DIR, true, "an existing directory"},
+    {"renderer", OptionKind::RENDERER, true, "a renderer name: soft"},
 };
 
 static const LongOption* find_long_option(const std::string& name)
@@ -151,6 +167,26 @@ static const LongOption* find_long_option(const std::string& name)
             return &option;
     }
     return nullptr;
+}
+
+// "1,100,250": positive frame numbers, at least one.
+static bool parse_frame_list(const char* text, std::vector<int>* frames)
+{
+    frames->clear();
+    std::string item;
+    for (const char* c = text;; ++c) {
+        if (*c == ',' || *c == '\0') {
+            int frame = 0;
+            if (!parse_positive_int(item.c_str(), &frame))
+                return false;
+            frames->push_back(frame);
+            item.clear();
+            if (*c == '\0')
+                return true;
+        } else {
+            item += *c;
+        }
+    }
 }
 
 static bool is_directory(const char* path)
@@ -172,6 +208,20 @@ static bool apply_value(const LongOption& option, const char* value, LaunchOptio
     case OptionKind::DATA:
         options->data_dir = value;
         return *value && is_directory(value);
+    case OptionKind::RECORD:
+        options->record_path = value;
+        return *value != '\0';
+    case OptionKind::REPLAY:
+        options->replay_path = value;
+        return *value != '\0';
+    case OptionKind::SHOTS:
+        return parse_frame_list(value, &options->shot_frames);
+    case OptionKind::SHOT_DIR:
+        options->shot_dir = value;
+        return *value && is_directory(value);
+    case OptionKind::RENDERER:
+        options->renderer = value;
+        return std::strcmp(value, "soft") == 0;
     default:
         return false;
     }
@@ -217,7 +267,10 @@ OptionsResult parse_long_options(int argc, const char* const* argv, LaunchOption
                 std::fprintf(out, "storm %s\n", STORM_VERSION);
                 return OptionsResult::EXIT_OK;
             }
-            options->headless = true;
+            if (option->kind == OptionKind::BENCH)
+                options->bench = true;
+            else
+                options->headless = true;
             continue;
         }
 

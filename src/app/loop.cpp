@@ -14,6 +14,11 @@
 #include "scene/storm.h"
 
 #include "app/cmdline.h"
+#include "app/flight.h"
+#include "app/run_options.h"
+#include "app/screenshot.h"
+
+#include <cstdio>
 
 SceneOps g_scenes[1] = {
     {storm_init, storm_update, nullptr, hud_draw, storm_draw_world},
@@ -29,6 +34,7 @@ float g_time = 0.0f;
 int g_loop_max_frames = 0;
 double g_loop_fixed_step = 0.0;
 int64_t g_frame_count = 0;
+int32_t g_screenshot_requested = 0;
 
 float clock_seconds(uint32_t start_ticks, uint32_t now_ticks)
 {
@@ -88,19 +94,61 @@ static float next_frame_seconds()
     return clock_seconds(g_loop_start_ticks, g_frame_ticks);
 }
 
+// A replayed frame replaces the clock and the mouse with the flight's line.
+static void replay_frame(double* replay_clock, float* seconds)
+{
+    const FlightFrame& frame = g_flight_replay[g_flight_next++];
+    g_mouse_dx = frame.dx;
+    g_mouse_dy = frame.dy;
+    g_mouse_buttons = frame.buttons;
+    *replay_clock += frame.dt;
+    *seconds = static_cast<float>(*replay_clock);
+}
+
+static void after_frame()
+{
+    if (g_screenshot_requested) {
+        g_screenshot_requested = 0;
+        char path[64];
+        if (screenshot_write_next(g_device, path, sizeof path))
+            std::printf("storm: screenshot written to %s\n", path);
+        else
+            std::fprintf(stderr, "storm: could not write a screenshot\n");
+    }
+    run_options_after_frame(g_frame_count);
+}
+
 void run_main_loop()
 {
+    double replay_clock = 0.0;
     g_loop_start_ticks = sys_ticks();
     g_frame_ticks = g_loop_start_ticks;
     while (!g_quit) {
         MSG msg;
         if (sys_peek_message(g_hwnd, &msg))
             main_wnd_proc(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+        if (g_flight_replaying && g_flight_next >= g_flight_replay.size()) {
+            g_quit = 1; // the flight is over, and so is the run
+            break;
+        }
+        double frame_start = sys_seconds();
         g_frame_ticks = sys_ticks();
         in_poll();
-        scene_tick(next_frame_seconds());
+        float seconds;
+        if (g_flight_replaying) {
+            replay_frame(&replay_clock, &seconds);
+        } else {
+            seconds = next_frame_seconds();
+        }
+        if (g_flight_record) {
+            FlightFrame frame = {seconds - g_clock, g_mouse_dx, g_mouse_dy, g_mouse_buttons};
+            flight_write_frame(g_flight_record, frame);
+        }
+        scene_tick(seconds);
         render_frame();
         ++g_frame_count;
+        run_options_frame_timed(frame_start, sys_seconds());
+        after_frame();
         if (g_loop_max_frames > 0 && g_frame_count >= g_loop_max_frames)
             g_quit = 1;
     }

@@ -25,6 +25,7 @@ extern float g_time;                // the scene's time; equal to g_clock
 extern int g_loop_max_frames;
 extern double g_loop_fixed_step;
 extern int64_t g_frame_count;       // frames rendered so far
+extern int32_t g_screenshot_requested; // set by F12; the loop writes one after the frame
 
 // Seconds between two tick readings; the unsigned difference keeps the clock
 // continuous when the counter wraps.

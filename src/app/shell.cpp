@@ -12,6 +12,8 @@
 #include "app/crt_rand.h"
 #include "app/log.h"
 #include "app/loop.h"
+#include "app/run_options.h"
+#include "gfx/backend.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "input/mouse.h"
@@ -47,6 +49,8 @@ intptr_t main_wnd_proc(HWND, uint32_t message, uintptr_t wparam, intptr_t lparam
             g_quit = 1;
             return 1;
         }
+        if (wparam == VK_F12)
+            g_screenshot_requested = 1;
         return 0;
     default:
         return 0;
@@ -94,21 +98,29 @@ int storm_main(int argc, const char* const* argv)
     text.push_back('\0');
     parse_command_line(text.data());
     apply_run_controls(options);
+    if (!run_options_begin(options, stderr))
+        return 2;
+    gfx_select_backend(options.renderer.c_str());
 
     log_open();
     set_resource_dirs(options);
     pak_open("data.pak");
 
-    if (!sys_init(options.headless))
+    if (!sys_init(options.headless)) {
+        run_options_end(g_width, g_height);
         return 1;
+    }
     crt_srand(options.has_seed ? options.seed : sys_ticks());
 
     if (!create_main_window(g_width, g_height, nullptr, g_fullscreen != 0)) {
+        run_options_end(g_width, g_height);
         sys_shutdown();
         return 1;
     }
     sys_show_window(g_hwnd);
     if (!_gfx_init(g_width, g_height, g_fullscreen) || !_r_init()) {
+        std::fprintf(stderr, "storm: the display device could not be set up; see debug.log\n");
+        run_options_end(g_width, g_height);
         sys_shutdown();
         return 1;
     }
@@ -125,6 +137,7 @@ int storm_main(int argc, const char* const* argv)
     log_close();
     sys_shutdown();
 
+    run_options_end(g_width, g_height);
     if (options.headless)
         std::printf("storm: rendered %lld frames headless; the start-up trace is in debug.log\n",
                     static_cast<long long>(g_frame_count));

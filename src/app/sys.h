@@ -40,6 +40,8 @@ bool sys_is_headless();
 
 // Milliseconds since an arbitrary start, wrapping modulo 2^32.
 uint32_t sys_ticks();
+// Seconds from a high-resolution counter, for measuring (never for the scene).
+double sys_seconds();
 
 // Creates the window hidden; null on failure. Windowed: at the desktop's
 // top-left with the given outer size. Full screen: the desktop's full screen

@@ -62,6 +62,12 @@ uint32_t sys_ticks()
     return static_cast<uint32_t>(SDL_GetTicks64());
 }
 
+double sys_seconds()
+{
+    static const double period = 1.0 / double(SDL_GetPerformanceFrequency());
+    return double(SDL_GetPerformanceCounter()) * period;
+}
+
 static void set_window_icon(SDL_Window* window)
 {
     static uint32_t pixels[ICON_SIZE * ICON_SIZE];

@@ -2,6 +2,7 @@
 // PNG wants bytes in R, G, B(, A) order, so rows are repacked first.
 #include "res/png_write.h"
 
+#include <cstdio>
 #include <vector>
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -16,8 +17,20 @@
 #pragma GCC diagnostic pop
 #endif
 
+struct PngSink {
+    FILE* file;
+    bool failed;
+};
+
+static void write_to_file(void* context, void* data, int size)
+{
+    PngSink* sink = static_cast<PngSink*>(context);
+    if (std::fwrite(data, 1, size_t(size), sink->file) != size_t(size))
+        sink->failed = true;
+}
+
 int png_write(const char* path, const uint32_t* pixels, int width, int height, int pitch_bytes,
-              bool keep_alpha)
+              bool keep_alpha, bool exclusive)
 {
     if (!path || !pixels || width <= 0 || height <= 0 || pitch_bytes < width * 4)
         return 0;
@@ -36,5 +49,17 @@ int png_write(const char* path, const uint32_t* pixels, int width, int height, i
                 *out++ = static_cast<unsigned char>(p >> 24);
         }
     }
-    return stbi_write_png(path, width, height, channels, bytes.data(), width * channels) ? 1 : 0;
+    // "x" (C11) opens only a file that does not exist yet.
+    FILE* file = std::fopen(path, exclusive ? "wbx" : "wb");
+    if (!file)
+        return 0;
+    PngSink sink = {file, false};
+    int ok = stbi_write_png_to_func(write_to_file, &sink, width, height, channels, bytes.data(),
+                                    width * channels);
+    bool failed = !ok || sink.failed;
+    if (std::fclose(file) != 0)
+        failed = true;
+    if (failed)
+        std::remove(path);
+    return failed ? 0 : 1;
 }

@@ -1,0 +1,103 @@
+// Flight recording and replay. A recording holds what a frame took from the
+// clock and the mouse; a replay feeds exactly that back, so with a fixed seed
+// the same flight gives the same frames, pixel for pixel. The file is plain
+// text so a flight can be written or edited by hand.
+#include "app/flight.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+FILE* g_flight_record = nullptr;
+std::vector<FlightFrame> g_flight_replay;
+bool g_flight_replaying = false;
+size_t g_flight_next = 0;
+
+// A frame step above an hour is no frame step; it would only be a typo.
+static constexpr double MAX_FLIGHT_DT = 3600.0;
+
+static bool parse_int32(const char*& cursor, int32_t* value)
+{
+    errno = 0;
+    char* end = nullptr;
+    long long parsed = std::strtoll(cursor, &end, 10);
+    if (end == cursor || errno || parsed < INT32_MIN || parsed > INT32_MAX)
+        return false;
+    *value = static_cast<int32_t>(parsed);
+    cursor = end;
+    return true;
+}
+
+static bool parse_line(const char* line, FlightFrame* frame)
+{
+    errno = 0;
+    char* end = nullptr;
+    double dt = std::strtod(line, &end);
+    if (end == line || errno || !std::isfinite(dt) || dt < 0.0 || dt > MAX_FLIGHT_DT)
+        return false;
+    const char* cursor = end;
+    if (!parse_int32(cursor, &frame->dx) || !parse_int32(cursor, &frame->dy) ||
+        !parse_int32(cursor, &frame->buttons))
+        return false;
+    while (*cursor == ' ' || *cursor == '\t' || *cursor == '\r' || *cursor == '\n')
+        ++cursor;
+    frame->dt = static_cast<float>(dt);
+    return *cursor == '\0';
+}
+
+static bool blank_or_comment(const std::string& line)
+{
+    size_t first = line.find_first_not_of(" \t\r\n");
+    return first == std::string::npos || line[first] == '#';
+}
+
+int flight_load(const char* path, std::vector<FlightFrame>* frames, FILE* err)
+{
+    frames->clear();
+    FILE* file = std::fopen(path, "r");
+    if (!file) {
+        std::fprintf(err, "storm: cannot read flight '%s': %s\n", path, std::strerror(errno));
+        return 0;
+    }
+    std::string line;
+    int line_number = 0;
+    int c = 0;
+    int ok = 1;
+    while (ok && c != EOF) {
+        line.clear();
+        while ((c = std::fgetc(file)) != EOF && c != '\n')
+            line += static_cast<char>(c);
+        if (c == EOF && line.empty())
+            break;
+        ++line_number;
+        if (blank_or_comment(line))
+            continue;
+        FlightFrame frame;
+        if (line.find('\0') != std::string::npos || !parse_line(line.c_str(), &frame)) {
+            std::fprintf(err,
+                         "storm: %s:%d: expected 'dt dx dy buttons' (seconds >= 0, then three "
+                         "whole numbers)\n",
+                         path, line_number);
+            ok = 0;
+            break;
+        }
+        frames->push_back(frame);
+    }
+    if (ok && std::ferror(file)) {
+        std::fprintf(err, "storm: error reading flight '%s'\n", path);
+        ok = 0;
+    }
+    std::fclose(file);
+    return ok;
+}
+
+int flight_write_frame(FILE* file, const FlightFrame& frame)
+{
+    // %.9g keeps every float exactly.
+    if (std::fprintf(file, "%.9g %d %d %d\n", double(frame.dt), frame.dx, frame.dy,
+                     frame.buttons) < 0)
+        return 0;
+    return std::fflush(file) == 0;
+}
