@@ -57,8 +57,9 @@ intptr_t main_wnd_proc(HWND, uint32_t message, uintptr_t wparam, intptr_t lparam
     }
 }
 
-// Resources are looked for under --data, or else in the current directory
-// and then beside the executable, so build/storm runs from anywhere.
+// Resources are looked for under --data, or else in the current directory,
+// beside the executable (so build/storm runs from anywhere) and in the
+// installed data directory next to the executable's bin/.
 static void set_resource_dirs(const LaunchOptions& options)
 {
     std::vector<std::string> dirs;
@@ -67,8 +68,10 @@ static void set_resource_dirs(const LaunchOptions& options)
     } else {
         dirs.push_back(".");
         std::string exe_dir = sys_executable_dir();
-        if (!exe_dir.empty())
+        if (!exe_dir.empty()) {
             dirs.push_back(exe_dir);
+            dirs.push_back(exe_dir + "../share/storm");
+        }
     }
     std::vector<const char*> views;
     for (const std::string& dir : dirs)
