@@ -13,6 +13,7 @@
 
 #include "gfx/renderer.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "app/log.h"
@@ -90,10 +91,35 @@ void _r_deinit()
     tex_free_all();
 }
 
+// Looking straight along the reference up vector leaves no right angle to
+// it: the cross product vanishes and the whole basis would collapse. Keep the
+// previous right vector instead, made perpendicular to the view, so the
+// camera keeps turning smoothly through the pole.
+static void keep_right_at_the_pole(const Vec3& previous_right)
+{
+    float forward_sq = vec_dot(&g_cam_forward, &g_cam_forward);
+    if (!(vec_dot(&g_cam_right, &g_cam_right) <= 1e-12f * forward_sq) || forward_sq <= 0.0f)
+        return;
+    Vec3 forward_unit, along, right = previous_right;
+    vec_scale(&g_cam_forward, 1.0f / std::sqrt(forward_sq), &forward_unit);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        vec_scale(&forward_unit, vec_dot(&right, &forward_unit), &along);
+        vec_sub(&right, &along, &right);
+        if (vec_dot(&right, &right) > 1e-6f)
+            break;
+        vec_set(&right, 1.0f, 0.0f, 0.0f); // no usable previous right either
+        if (std::fabs(forward_unit.x) > 0.9f)
+            vec_set(&right, 0.0f, 0.0f, 1.0f);
+    }
+    g_cam_right = right;
+}
+
 void r_set_camera()
 {
+    Vec3 previous_right = g_cam_right;
     vec_sub(&g_cam_target, &g_cam_pos, &g_cam_forward);
     vec_cross(&g_cam_ref_up, &g_cam_forward, &g_cam_right);
+    keep_right_at_the_pole(previous_right);
     vec_cross(&g_cam_forward, &g_cam_right, &g_cam_up);
     vec_normalize(&g_cam_forward, nullptr);
     vec_normalize(&g_cam_up, nullptr);

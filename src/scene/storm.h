@@ -1,10 +1,78 @@
-// The storm scene: the one entry of the scene table.
+// The storm scene: its shared state and the entry points of its passes.
+// storm.cpp holds start-up and the order of the world passes; each effect
+// lives in a file of its own.
 #pragma once
 #include <cstdint>
 
+#include "gfx/math3d.h"
+
+// --- Scene-wide state (storm.cpp) ---
 extern int32_t g_fog_color[3]; // R, G, B; the fog colour and the frame's clear colour
+extern float g_fog_start;
+extern float g_fog_end;
+extern int g_tex_shade, g_tex_font, g_tex_bolt, g_tex_rain, g_tex_water;
+extern int g_snd_rain, g_snd_thunder[3], g_snd_bgthunder;
+
+// Packs a fog colour the way the device and the frame clear take it.
+uint32_t storm_fog_argb(const int32_t colour[3]);
 
 void storm_init();
-void storm_update();
 void storm_draw_world();
+void rain_water_init();
+
+// --- Camera flight and storm events (storm_update.cpp) ---
+extern float g_cam_yaw;   // degrees, unbounded
+extern float g_cam_pitch; // degrees, unbounded
+extern float g_cam_speed; // units per second, 0..5
+extern float g_flash;     // lightning flash strength
+extern float g_last_strike;
+extern Vec3 g_bolt_pos;
+void storm_update();
+
+// --- Terrain (terrain.cpp) ---
+constexpr int TERRAIN_GRID = 256;
+extern float g_heights[TERRAIN_GRID * TERRAIN_GRID];
+extern float g_terrain_size;
+extern int g_tex_floor, g_tex_hf, g_tex_hflight, g_tex_lightmap;
+void terrain_init();
+void terrain_draw();
+float terrain_height(float x, float z);
+
+// --- Fire (fire.cpp) ---
+constexpr int FIRE_WIDTH = 64;
+constexpr int FIRE_HEIGHT = 128;
+constexpr float FIRE_STEP_INTERVAL = 0.075f;
+extern int g_tex_fire;
+extern int32_t g_fire_heat[FIRE_WIDTH * FIRE_HEIGHT]; // [x * 128 + y]
+extern int32_t g_fire_work[FIRE_WIDTH * FIRE_HEIGHT];
+extern float g_fire_next;
+void fire_init();
+void fire_step();
+void fire_draw();
+// The fire's palette: heat 0..255 to red, green, blue before dimming.
+void fire_palette(int32_t heat, int32_t* red, int32_t* green, int32_t* blue);
+
+// --- Water (water.cpp) ---
+float water_height(float time);
+void water_draw();
+
+// --- Rain (rain.cpp) ---
+void rain_draw();
+
+// --- Leaves (leaves.cpp) ---
+constexpr int LEAF_COUNT = 1000;
+constexpr int LEAF_DRAW_COUNT = 200;
+struct MeshObject;
+extern MeshObject g_leaf_objects[LEAF_COUNT];
+extern float g_leaf_phase[LEAF_COUNT];
+extern float g_leaf_speed[LEAF_COUNT];
+extern Vec3 g_leaf_base[LEAF_COUNT];
+extern int g_tex_leaf;
+void leaves_init();
+void leaves_draw();
+
+// --- Lightning bolt and HUD (bolt.cpp, hud.cpp) ---
+void bolt_draw();
 void hud_draw();
+// The HUD line for a camera position, as hud_draw writes it.
+void hud_format(const Vec3* position, char* text, int size);

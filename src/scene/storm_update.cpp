@@ -1,0 +1,115 @@
+// Camera flight and storm events: the scene's update, called twice a frame
+// by the frame loop. Owns the camera's heading, pitch and speed and the
+// lightning state. The mouse turns the view and its second button flies the
+// camera; the camera rides two units above the ground inside a 50-unit
+// sphere. Lightning strikes at random moments (never within a second of the
+// last), flashes the fog and plays a thunder panned towards the strike; a
+// distant thunder rumbles now and then. Every random draw happens in a fixed
+// order, so a seeded run replays exactly.
+#include <cmath>
+
+#include "app/crt_rand.h"
+#include "app/loop.h"
+#include "gfx/device.h"
+#include "gfx/renderer.h"
+#include "input/mouse.h"
+#include "scene/storm.h"
+#include "snd/sound.h"
+
+float g_cam_yaw = 0.0f;
+float g_cam_pitch = 0.0f;
+float g_cam_speed = 0.0f;
+float g_flash = 0.0f;
+float g_last_strike = 0.0f;
+Vec3 g_bolt_pos = {0.0f, 0.0f, 0.0f};
+
+static constexpr float MAX_SPEED = 5.0f;
+static constexpr float ACCELERATION = 2.0f;
+static constexpr float BRAKING = 5.0f;
+static constexpr float RIDE_HEIGHT = 2.0f;
+static constexpr float WORLD_RADIUS = 50.0f;
+
+static void fly(float dt, Vec3* dir)
+{
+    g_cam_yaw += float(g_mouse_dx) / 10.0f;
+    g_cam_pitch -= float(g_mouse_dy) / 10.0f;
+    float yaw = g_cam_yaw / 360.0f * 6.2831855f;
+    float pitch = g_cam_pitch / 360.0f * 6.2831855f;
+    vec_set(dir, float(std::cos(yaw) * std::cos(pitch)), float(std::sin(pitch)),
+            float(std::sin(yaw) * std::cos(pitch)));
+
+    if (g_mouse_buttons & 2)
+        g_cam_speed += ACCELERATION * dt;
+    else
+        g_cam_speed -= BRAKING * dt;
+    if (g_cam_speed < 0.0f)
+        g_cam_speed = 0.0f;
+    if (g_cam_speed > MAX_SPEED)
+        g_cam_speed = MAX_SPEED;
+
+    Vec3 step;
+    vec_scale(dir, dt * g_cam_speed, &step);
+    vec_add(&g_cam_pos, &step, &g_cam_pos);
+    g_cam_pos.y = terrain_height(g_cam_pos.x, g_cam_pos.z) + RIDE_HEIGHT;
+    if (vec_length(&g_cam_pos) > WORLD_RADIUS) {
+        vec_normalize(&g_cam_pos, nullptr);
+        vec_scale(&g_cam_pos, WORLD_RADIUS, &g_cam_pos);
+    }
+    vec_add(&g_cam_pos, dir, &g_cam_target);
+    vec_set(&g_cam_ref_up, 0.0f, 1.0f, 0.0f);
+}
+
+// A strike point around the camera, at least 20 units away counting the
+// fixed height of 10: the first draw of an attempt gives z, the second x.
+static void strike_offset(Vec3* offset)
+{
+    do {
+        double z = double(crt_rand() % 100) / 100.0 * 50.0 - 25.0;
+        double x = double(crt_rand() % 100) / 100.0 * 50.0 - 25.0;
+        vec_set(offset, float(x), 10.0f, float(z));
+    } while (vec_length(offset) < 20.0f);
+}
+
+static void strike()
+{
+    g_flash = float(10 + crt_rand() % 15);
+    g_last_strike = g_time;
+    Vec3 offset, towards;
+    strike_offset(&offset);
+    vec_add(&offset, &g_cam_pos, &g_bolt_pos);
+    vec_sub(&g_bolt_pos, &g_cam_pos, &towards);
+    vec_normalize(&towards, nullptr);
+    // g_cam_right points to the left half of the screen: a strike on the
+    // left gets a negative pan, louder on the left.
+    int pan = static_cast<int>(-4000.0f * vec_dot(&towards, &g_cam_right));
+    int k = crt_rand() % 3;
+    snd_play(g_snd_thunder[k], 0, 0, pan, 0);
+}
+
+static void weather()
+{
+    if (g_last_strike + 1.0f < g_time && crt_rand() % 500 == 0)
+        strike();
+    if (crt_rand() % 100 == 0) {
+        int pan = crt_rand() % 8000 - 4000;
+        snd_play(g_snd_bgthunder, 0, 0, pan, 0);
+    }
+
+    int flicker = static_cast<int>(float(crt_rand() % 100) / 100.0f * g_flash);
+    g_fog_color[0] = 128 + flicker;
+    g_fog_color[1] = 128 + flicker;
+    g_fog_color[2] = 128 + 2 * flicker;
+    g_device->SetRenderState(D3DRS_FOGCOLOR, storm_fog_argb(g_fog_color));
+
+    g_fog_start = float(std::sin(double(g_time))) * 5.0f + 5.0f;
+    g_device->SetRenderState(D3DRS_FOGSTART, d3d_float_to_dword(g_fog_start));
+}
+
+void storm_update()
+{
+    float dt = g_frame_dt;
+    Vec3 dir;
+    fly(dt, &dir);
+    g_flash = g_flash / (1.0f + dt);
+    weather();
+}

@@ -1,0 +1,78 @@
+// The audio device on SDL2. Owns the one SDL audio device and, if it had to
+// start it, SDL's audio subsystem. The device pulls float stereo blocks on its
+// own thread through a callback that does nothing but call ds_render: all
+// mixing and all shared state live on the mixer's side of that call.
+//
+// If the device goes away while the program runs, SDL stops calling back and
+// reports the device stopped; the sound object notices through
+// snd_output_running and the program carries on silently.
+#include "snd/snd_output.h"
+
+#include <SDL.h>
+
+#include "app/sys.h"
+#include "snd/dsound.h"
+
+static SDL_AudioDeviceID s_device = 0;
+static bool s_started_audio = false;
+
+// About 20 ms at 48 kHz: short enough that a thunder clap follows its flash,
+// long enough not to starve on a busy machine.
+static constexpr int OUTPUT_RATE = 48000;
+static constexpr int OUTPUT_FRAMES = 1024;
+
+static void SDLCALL fill_block(void*, Uint8* stream, int length)
+{
+    ds_render(reinterpret_cast<float*>(stream), length / int(2 * sizeof(float)));
+}
+
+static void stop_audio_subsystem()
+{
+    if (s_started_audio)
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    s_started_audio = false;
+}
+
+int snd_output_open()
+{
+    if (s_device || sys_is_headless())
+        return 0;
+    if (!SDL_WasInit(SDL_INIT_AUDIO)) {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+            return 0;
+        s_started_audio = true;
+    }
+    SDL_AudioSpec wanted{};
+    wanted.freq = OUTPUT_RATE;
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = 2;
+    wanted.samples = OUTPUT_FRAMES;
+    wanted.callback = fill_block;
+    SDL_AudioSpec obtained{};
+    // Format and channel count are fixed (SDL converts if the hardware
+    // differs); only the rate may follow the device, the mixer resamples.
+    s_device =
+        SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+    if (!s_device || obtained.freq <= 0) {
+        if (s_device)
+            SDL_CloseAudioDevice(s_device);
+        s_device = 0;
+        stop_audio_subsystem();
+        return 0;
+    }
+    SDL_PauseAudioDevice(s_device, 0);
+    return obtained.freq;
+}
+
+void snd_output_close()
+{
+    if (s_device)
+        SDL_CloseAudioDevice(s_device); // joins the device's thread
+    s_device = 0;
+    stop_audio_subsystem();
+}
+
+int snd_output_running()
+{
+    return s_device && SDL_GetAudioDeviceStatus(s_device) == SDL_AUDIO_PLAYING;
+}

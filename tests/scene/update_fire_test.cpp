@@ -1,0 +1,253 @@
+// The scene's update (flight, fog, lightning), the fire simulation, and the
+// terrain's behaviour with missing or odd data.
+#include "scene/scene_test_util.h"
+
+namespace {
+
+void update_for(float seconds, float dt)
+{
+    for (float t = 0.0f; t < seconds - 1e-6f; t += dt) {
+        g_frame_dt = dt;
+        storm_update();
+    }
+}
+
+TEST_F(SceneTest, SpeedBuildsUpWithTheSecondButtonAndBrakesWithout)
+{
+    g_last_strike = 1e9f; // keep lightning out of the way
+    g_mouse_buttons = 1;  // the left button does nothing
+    update_for(1.0f, 0.05f);
+    EXPECT_EQ(g_cam_speed, 0.0f);
+    g_mouse_buttons = 2;
+    update_for(2.0f, 0.05f);
+    EXPECT_NEAR(g_cam_speed, 4.0f, 1e-4f);
+    update_for(1.0f, 0.05f);
+    EXPECT_EQ(g_cam_speed, 5.0f);
+    g_mouse_buttons = 0;
+    update_for(0.6f, 0.05f);
+    EXPECT_NEAR(g_cam_speed, 2.0f, 1e-4f);
+    update_for(0.6f, 0.05f);
+    EXPECT_EQ(g_cam_speed, 0.0f);
+}
+
+TEST_F(SceneTest, CameraRidesTheGroundAndStaysInsideTheWorld)
+{
+    g_last_strike = 1e9f;
+    g_mouse_buttons = 2;
+    g_cam_speed = 5.0f;
+    g_frame_dt = 0.1f;
+    storm_update();
+    // Yaw 0 flies along +x, two units above the ground, looking one unit ahead.
+    EXPECT_NEAR(g_cam_pos.x, -4.5f, 1e-5f);
+    EXPECT_FLOAT_EQ(g_cam_pos.y, terrain_height(g_cam_pos.x, g_cam_pos.z) + 2.0f);
+    EXPECT_NEAR(g_cam_target.x - g_cam_pos.x, 1.0f, 1e-6f);
+    EXPECT_EQ(g_cam_ref_up.y, 1.0f);
+
+    // Flying outwards from the rim is pulled back onto the 50-unit sphere.
+    g_cam_pos = {49.9f, 0.0f, 0.0f};
+    storm_update();
+    EXPECT_NEAR(vec_length(&g_cam_pos), 50.0f, 1e-3f);
+
+    // Mouse right turns the heading, mouse away from the user raises the view.
+    g_cam_pos = {0.0f, 0.0f, 0.0f};
+    g_cam_speed = 0.0f;
+    g_mouse_buttons = 0;
+    g_mouse_dx = 900;
+    g_mouse_dy = -450;
+    storm_update();
+    EXPECT_FLOAT_EQ(g_cam_yaw, 90.0f);
+    EXPECT_FLOAT_EQ(g_cam_pitch, 45.0f);
+    Vec3 dir;
+    vec_sub(&g_cam_target, &g_cam_pos, &dir);
+    EXPECT_NEAR(dir.x, 0.0f, 1e-5f);
+    EXPECT_NEAR(dir.y, 0.70710677f, 1e-5f);
+    EXPECT_NEAR(dir.z, 0.70710677f, 1e-5f);
+}
+
+TEST_F(SceneTest, LookingStraightUpKeepsAWholeCameraBasis)
+{
+    g_last_strike = 1e9f;
+    g_frame_dt = 0.0f;
+    r_set_camera(); // a right vector from the ordinary start
+    for (float pitch : {90.0f, -90.0f, 270.0f}) {
+        g_cam_pitch = 0.0f;
+        g_mouse_dy = int(-pitch * 10.0f);
+        storm_update();
+        g_mouse_dy = 0;
+        g_cam_target = g_cam_pos;
+        g_cam_target.y += pitch == -90.0f ? -1.0f : 1.0f; // exactly along the up vector
+        r_set_camera();
+        for (const Vec3* v : {&g_cam_right, &g_cam_up, &g_cam_forward}) {
+            ASSERT_TRUE(std::isfinite(v->x) && std::isfinite(v->y) && std::isfinite(v->z));
+            EXPECT_NEAR(vec_length(v), 1.0f, 1e-4f);
+        }
+        EXPECT_NEAR(vec_dot(&g_cam_right, &g_cam_forward), 0.0f, 1e-5f);
+        for (float m : g_view.m)
+            ASSERT_TRUE(std::isfinite(m));
+    }
+}
+
+// Seeds the generator so that the n-th draw from now gives `value` modulo `m`.
+uint32_t seed_where(int n, int m, int value, int other_m = 0, int other_n = -1)
+{
+    for (uint32_t seed = 1;; ++seed) {
+        crt_srand(seed);
+        int hit = 0, other = 1;
+        for (int i = 0; i <= std::max(n, other_n); ++i) {
+            int r = crt_rand();
+            if (i == n)
+                hit = r % m == value;
+            if (i == other_n)
+                other = r % other_m != 0;
+        }
+        if (hit && other)
+            return seed;
+    }
+}
+
+TEST_F(SceneTest, FogFlickersWithTheFlashAndItsStartSwings)
+{
+    g_last_strike = 1e9f; // no strike draw: distant thunder, then flicker
+    g_frame_dt = 0.0f;
+    g_time = 0.0f;
+    storm_update();
+    EXPECT_EQ(g_fog_color[0], 128);
+    EXPECT_EQ(g_fog_color[2], 128);
+    EXPECT_EQ(storm_fog_argb(g_fog_color), 0xFF808080u);
+    EXPECT_FLOAT_EQ(g_fog_start, 5.0f);
+
+    g_flash = 24.0f;
+    crt_srand(seed_where(1, 100, 99, 100, 0)); // no distant thunder, flicker draw 99
+    g_time = 3.14159265f / 2.0f;
+    rec_->clear();
+    storm_update();
+    EXPECT_EQ(g_fog_color[0], 151);
+    EXPECT_EQ(g_fog_color[1], 151);
+    EXPECT_EQ(g_fog_color[2], 174);
+    EXPECT_NEAR(g_fog_start, 10.0f, 1e-4f);
+    auto states = state_calls();
+    ASSERT_EQ(states.size(), 2u);
+    EXPECT_EQ(states[0], (StateCall{-1, D3DRS_FOGCOLOR, 0xFF9797AEu}));
+    EXPECT_EQ(states[1].type, DWORD(D3DRS_FOGSTART));
+}
+
+TEST_F(SceneTest, LightningStrikesAwayFromTheCameraAndFadesOut)
+{
+    g_time = 0.5f; // within a second of the start: never a strike
+    g_frame_dt = 0.0f;
+    for (int i = 0; i < 2000; ++i)
+        storm_update();
+    EXPECT_EQ(g_flash, 0.0f);
+
+    g_time = 5.0f;
+    crt_srand(seed_where(0, 500, 0));
+    storm_update();
+    ASSERT_GE(g_flash, 10.0f);
+    ASSERT_LE(g_flash, 24.0f);
+    EXPECT_EQ(g_last_strike, 5.0f);
+    Vec3 offset;
+    vec_sub(&g_bolt_pos, &g_cam_pos, &offset);
+    EXPECT_FLOAT_EQ(offset.y, 10.0f);
+    EXPECT_GE(vec_length(&offset), 20.0f);
+
+    float strong = g_flash;
+    g_frame_dt = 1.0f;
+    g_time = 5.5f; // too soon for the next strike
+    storm_update();
+    EXPECT_FLOAT_EQ(g_flash, strong / 2.0f);
+}
+
+TEST_F(SceneTest, FireStepsOnScheduleInsideItsRegion)
+{
+    g_time = 1.0f;
+    g_cam_pos = {10.0f, 0.0f, 0.0f}; // 10 units away: colours divided by 4
+    fire_draw();                     // the first draw steps at once
+    EXPECT_FLOAT_EQ(g_fire_next, 1.075f);
+    for (int x = 0; x < FIRE_WIDTH; ++x) {
+        for (int y = 0; y < FIRE_HEIGHT; ++y) {
+            int32_t v = g_fire_heat[x * FIRE_HEIGHT + y];
+            ASSERT_GE(v, 0);
+            ASSERT_LE(v, 255);
+            if (x == 63 || y < 63 || y == 127) {
+                ASSERT_EQ(v, 0) << x << "," << y;
+            }
+        }
+    }
+    int hot = 0;
+    for (int x = 20; x <= 42; ++x)
+        hot += g_fire_heat[x * FIRE_HEIGHT + 63] > 0;
+    EXPECT_GT(hot, 15);
+
+    // Between steps the field stands still.
+    std::vector<int32_t> before(g_fire_heat, g_fire_heat + FIRE_WIDTH * FIRE_HEIGHT);
+    g_time = 1.05f;
+    fire_draw();
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), g_fire_heat));
+
+    // The texture holds the palette divided by the distance factor.
+    IDirect3DTexture8* texture = g_textures[g_tex_fire].texture;
+    int x = 30, y = 64;
+    int32_t r, g, b;
+    fire_palette(g_fire_heat[x * FIRE_HEIGHT + y], &r, &g, &b);
+    uint32_t texel = texel_at(texture, 0, x, y);
+    EXPECT_EQ(int((texel >> 16) & 0xFF), int(float(r) / 4.0f));
+    EXPECT_EQ(int((texel >> 8) & 0xFF), int(float(g) / 4.0f));
+    EXPECT_EQ(texel >> 24, 0u); // alpha is never written
+    EXPECT_EQ(texel_at(texture, 0, 0, 64), 0u);
+    EXPECT_EQ(texel_at(texture, 0, 30, 10), 0u);
+}
+
+TEST(FirePalette, RunsFromRedThroughYellowToWhite)
+{
+    struct Case {
+        int heat, r, g, b;
+    } cases[] = {{0, 0, 0, 0},       {63, 63, 0, 0},     {64, 64, 0, 0},
+                 {127, 127, 126, 0}, {128, 128, 128, 0}, {160, 160, 192, 128},
+                 {192, 192, 255, 255}, {255, 255, 255, 255}};
+    for (const Case& c : cases) {
+        int32_t r, g, b;
+        fire_palette(c.heat, &r, &g, &b);
+        EXPECT_EQ(r, c.r) << c.heat;
+        EXPECT_EQ(g, c.g) << c.heat;
+        EXPECT_EQ(b, c.b) << c.heat;
+    }
+}
+
+TEST_F(SceneTest, TerrainHeightInterpolatesOnTheDrawnTriangles)
+{
+    auto grid = [](int x, int z) { return g_heights[(x + 128) + (z + 128) * 256]; };
+    EXPECT_EQ(terrain_height(0.0f, 0.0f), grid(0, 0));
+    EXPECT_EQ(terrain_height(3.0f, -7.0f), grid(3, -7));
+    EXPECT_FLOAT_EQ(terrain_height(-0.25f, 0.0f), grid(-1, 0) + 0.75f * (grid(0, 0) - grid(-1, 0)));
+    EXPECT_EQ(terrain_height(12.5f, -3.25f), terrain_height(12.5f + 256.0f, -3.25f - 256.0f));
+    // On the diagonal both triangles agree.
+    float a = terrain_height(2.5f, 4.5f);
+    EXPECT_NEAR(a, 0.5f * (grid(2, 4) + grid(3, 5)), 1e-5f);
+    // Generated heights stay within what a byte of 0..127 gives.
+    for (float h : g_heights) {
+        ASSERT_GE(h, -4.0f);
+        ASSERT_LE(h, 3.9375f);
+    }
+}
+
+TEST_F(GfxTest, TerrainWithoutItsImagesIsFlatAndStillDraws)
+{
+    // No data set at all: nothing to load.
+    ASSERT_EQ(_r_init(), 1);
+    terrain_init();
+    EXPECT_EQ(g_tex_hf, -1);
+    EXPECT_EQ(terrain_height(-5.0f, 0.0f), 0.0f);
+    terrain_draw();
+    EXPECT_EQ(rec_->count(REC_DRAW), 1600u);
+
+    // A height image of the wrong size is not read at all.
+    write_tga("data/hf.tga", 16, 16, [](int, int) { return 0xFF7F7F7Fu; });
+    write_tga("data/hflight.tga", 16, 16, [](int, int) { return 0xFF808080u; });
+    terrain_init();
+    EXPECT_GE(g_tex_hf, 0);
+    EXPECT_EQ(terrain_height(1.0f, 1.0f), 0.0f);
+    terrain_draw(); // the light image does not fit the lightmap: no copy
+    EXPECT_EQ(texel_at(g_textures[g_tex_lightmap].texture, 0, 0, 0), 0u);
+}
+
+} // namespace
