@@ -51,19 +51,9 @@ Image* tga_read_pixels(MemFile* file, const TgaHeader* header) {
     if (depth != 16 && depth != 24 && depth != 32) return nullptr;
     // A zero-area image would start a bottom-up cursor before the block.
     if (width <= 0 || height <= 0) return nullptr;
-    int64_t size = int64_t(width) * height * 4;
-    if (size > INT32_MAX) return nullptr;
-
-    Image* image = static_cast<Image*>(malloc(sizeof(Image)));
+    Image* image = image_alloc(width, height);
     if (!image) return nullptr;
-    image->pixels = static_cast<uint8_t*>(calloc(size_t(size), 1));
-    if (!image->pixels) {
-        free(image);
-        return nullptr;
-    }
-    image->width = width;
-    image->height = height;
-    image->size = int32_t(size);
+    int64_t size = image->size;
 
     // The cursor is a byte offset into the block. A bottom-up file fills the
     // last row first and steps back two rows after each completed one; once
@@ -103,6 +93,24 @@ int tga_read_pixel(MemFile* file, int32_t depth, uint8_t* bgra) {
         bgra[0] = bgra[1] = bgra[2] = bgra[3] = 0;
         return 0;
     }
+}
+
+Image* image_alloc(int32_t width, int32_t height) {
+    // A TGA header holds each side in 16 bits; the pixel block must fit int32.
+    if (width <= 0 || height <= 0 || width > 65535 || height > 65535) return nullptr;
+    int64_t size = int64_t(width) * height * 4;
+    if (size > INT32_MAX) return nullptr;
+    Image* image = static_cast<Image*>(malloc(sizeof(Image)));
+    if (!image) return nullptr;
+    image->pixels = static_cast<uint8_t*>(calloc(size_t(size), 1));
+    if (!image->pixels) {
+        free(image);
+        return nullptr;
+    }
+    image->width = width;
+    image->height = height;
+    image->size = int32_t(size);
+    return image;
 }
 
 void image_free(Image* image) {

@@ -46,5 +46,10 @@ Image* tga_read_pixels(MemFile* file, const TgaHeader* header);
 // An unknown depth reads nothing, stores zeros and returns 0; else 1.
 int tga_read_pixel(MemFile* file, int32_t depth, uint8_t* bgra);
 
+// A blank image of width x height pixels (all bytes zero), released with
+// image_free. Null for a side of zero or past 65535 (what a TGA header can
+// hold), or out of memory.
+Image* image_alloc(int32_t width, int32_t height);
+
 // Releases an image and its pixels. Null is ignored.
 void image_free(Image* image);

@@ -19,26 +19,6 @@ static const int32_t TGA_MAX_SIDE = 65535;
 // Descriptor bits: 0x20 rows top first; the low nibble counts alpha bits.
 static const uint8_t TGA_TOP_FIRST = 0x20;
 
-Image* image_alloc(int32_t width, int32_t height)
-{
-    if (width <= 0 || height <= 0 || width > TGA_MAX_SIDE || height > TGA_MAX_SIDE)
-        return nullptr;
-    int64_t size = int64_t(width) * height * 4;
-    if (size > INT32_MAX)
-        return nullptr;
-    Image* image = static_cast<Image*>(malloc(sizeof(Image)));
-    if (!image)
-        return nullptr;
-    image->pixels = static_cast<uint8_t*>(calloc(size_t(size), 1));
-    if (!image->pixels) {
-        free(image);
-        return nullptr;
-    }
-    image->width = width;
-    image->height = height;
-    image->size = int32_t(size);
-    return image;
-}
 
 MemFile* tga_encode(const Image* image, int32_t depth)
 {

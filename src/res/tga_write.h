@@ -8,10 +8,6 @@
 struct Image;
 struct MemFile;
 
-// A blank image of width x height pixels (all bytes zero), released with
-// image_free. Null for a size of zero, past 65535 or out of memory.
-Image* image_alloc(int32_t width, int32_t height);
-
 // Encodes `image` as a type-2 TGA of `depth` bits, rows stored top row first:
 // 32 keeps the alpha byte, 24 drops it. Returns the file's bytes as a MemFile
 // (release with mf_close); null for another depth, an image the header cannot
