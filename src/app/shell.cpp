@@ -109,6 +109,7 @@ int storm_main(int argc, const char* const* argv)
     set_resource_dirs(options);
     pak_open("data.pak");
 
+    sys_set_present_wait(!options.bench);
     if (!sys_init(options.headless)) {
         run_options_end(g_width, g_height);
         return 1;

@@ -59,6 +59,10 @@ int sys_peek_message(HWND window, MSG* msg);
 typedef void (*SysMouseSink)(const void* platform_event);
 void sys_set_mouse_sink(SysMouseSink sink);
 
+// Whether presenting waits for the display's refresh (the default, as the
+// classic device's default presentation interval did); --bench turns it off.
+void sys_set_present_wait(bool wait);
+
 // Shows a finished X8R8G8B8 frame in the window: stretched over the client
 // area when windowed, scaled with its aspect kept (black bars) in full screen.
 // Does nothing for a headless window.

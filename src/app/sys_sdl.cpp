@@ -27,6 +27,7 @@ static bool s_headless = true;
 static bool s_initialised = false;
 static SysMouseSink s_mouse_sink = nullptr;
 static SysWindow s_headless_window;
+static bool s_present_wait = true;
 
 int sys_init(bool headless)
 {
@@ -237,10 +238,16 @@ int sys_peek_message(HWND window, MSG* msg)
     return 1;
 }
 
+void sys_set_present_wait(bool wait)
+{
+    s_present_wait = wait;
+}
+
 static bool ensure_texture(SysWindow* window, int width, int height)
 {
     if (!window->renderer) {
-        window->renderer = SDL_CreateRenderer(window->window, -1, 0);
+        Uint32 flags = s_present_wait ? SDL_RENDERER_PRESENTVSYNC : 0;
+        window->renderer = SDL_CreateRenderer(window->window, -1, flags);
         if (!window->renderer)
             return false;
     }
