@@ -164,19 +164,4 @@ TEST_F(FrameLoop, SizeMessagesBeforeTheDeviceIsReadyAreIgnored)
     EXPECT_FLOAT_EQ(g_aspect, 1.25f);
 }
 
-TEST(ProgramIcon, IsDrawnForItsIdOnly)
-{
-    uint32_t pixels[ICON_SIZE * ICON_SIZE] = {};
-    EXPECT_EQ(sys_draw_icon(102, pixels), 0);
-    ASSERT_EQ(sys_draw_icon(ICON_MAIN, pixels), 1);
-    int opaque = 0, bright = 0;
-    for (uint32_t p : pixels) {
-        opaque += (p >> 24) == 0xFF;
-        bright += (p & 0xFF) > 0xC0;
-    }
-    EXPECT_GT(opaque, ICON_SIZE * ICON_SIZE / 2); // a disc, not a blank square
-    EXPECT_GT(bright, 20);                        // and a bolt on it
-    EXPECT_EQ(pixels[0] >> 24, 0u);               // corners stay transparent
-}
-
 } // namespace

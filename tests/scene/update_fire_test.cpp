@@ -223,11 +223,6 @@ TEST_F(SceneTest, TerrainHeightInterpolatesOnTheDrawnTriangles)
     // On the diagonal both triangles agree.
     float a = terrain_height(2.5f, 4.5f);
     EXPECT_NEAR(a, 0.5f * (grid(2, 4) + grid(3, 5)), 1e-5f);
-    // Generated heights stay within what a byte of 0..127 gives.
-    for (float h : g_heights) {
-        ASSERT_GE(h, -4.0f);
-        ASSERT_LE(h, 3.9375f);
-    }
 }
 
 TEST_F(GfxTest, TerrainWithoutItsImagesIsFlatAndStillDraws)
