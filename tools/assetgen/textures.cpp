@@ -172,14 +172,14 @@ Picture make_water()
             // stays the dark of deep water.
             float glint = -0.7f * sx - 0.5f * sy;
             float lit = clamp01(0.4f + 3.0f * glint);
-            float spec = std::pow(clamp01(glint * 2.5f - 0.6f), 2.0f);
+            float specular = std::pow(clamp01(glint * 2.5f - 0.6f), 2.0f);
             float depth = 0.5f + 0.5f * fbm_wrap((x + 0.5f) / S, (y + 0.5f) / S, 3, 3, 0.5f, 24);
             Color deep = mix({0.07f, 0.10f, 0.13f, 1}, {0.11f, 0.15f, 0.19f, 1}, depth);
             Color c = mix(deep, {0.24f, 0.30f, 0.36f, 1}, lit);
-            c.r += 0.45f * spec;
-            c.g += 0.50f * spec;
-            c.b += 0.55f * spec;
-            c.a = clamp01(0.58f + 0.10f * (lit - 0.5f) + 0.15f * spec);
+            c.r += 0.45f * specular;
+            c.g += 0.50f * specular;
+            c.b += 0.55f * specular;
+            c.a = clamp01(0.58f + 0.10f * (lit - 0.5f) + 0.15f * specular);
             pic.at(x, y) = c;
         }
     }
