@@ -7,47 +7,65 @@
 #include "res/files.h"
 #include "res/tga.h"
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<uint8_t>;
 using ImagePtr = std::unique_ptr<Image, decltype(&image_free)>;
 
-Bytes make_tga(int w, int h, int depth, int descriptor, const Bytes& pixels, int type = 2, int id_length = 0) {
-    Bytes b = {uint8_t(id_length), 0, uint8_t(type), 0, 0, 0, 0, 0, 0, 0, 0, 0, uint8_t(w), uint8_t(w >> 8),
-               uint8_t(h), uint8_t(h >> 8), uint8_t(depth), uint8_t(descriptor)};
-    b.resize(b.size() + id_length, 0xEE);
+Bytes make_tga(int w, int h, int depth, int descriptor, const Bytes& pixels, int type = 2,
+               int id_length = 0)
+{
+    Bytes b(18, 0);
+    b[0] = uint8_t(id_length), b[2] = uint8_t(type), b[16] = uint8_t(depth);
+    b[12] = uint8_t(w), b[13] = uint8_t(w >> 8), b[14] = uint8_t(h), b[15] = uint8_t(h >> 8);
+    b[17] = uint8_t(descriptor);
+    b.resize(b.size() + size_t(id_length), 0xEE);
     b.insert(b.end(), pixels.begin(), pixels.end());
     return b;
 }
 
-ImagePtr decode(const Bytes& b, int32_t format = IMAGE_FORMAT_TGA) {
+ImagePtr decode(const Bytes& b, int32_t format = IMAGE_FORMAT_TGA)
+{
     MemFile* f = mf_open_memory(b.data(), int32_t(b.size()));
     ImagePtr image(image_load(f, format), &image_free);
     mf_close(f);
     return image;
 }
 
-Bytes pixel(const ImagePtr& image, int x, int y) {
+Bytes pixel(const ImagePtr& image, int x, int y)
+{
     const uint8_t* p = image->pixels + (y * image->width + x) * 4;
     return Bytes(p, p + 4);
 }
 
 const Bytes P0_P3 = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
 
-TEST(TgaTest, RowOrderFollowsDescriptorBit5) {
-    ImagePtr up = decode(make_tga(2, 2, 24, 0xC0, P0_P3));  // bits 6-7 do not matter
-    ASSERT_TRUE(up);
-    EXPECT_EQ(up->size, 16);
-    EXPECT_EQ(pixel(up, 0, 0), Bytes({7, 8, 9, 255}));
-    EXPECT_EQ(pixel(up, 1, 0), Bytes({10, 11, 12, 255}));
-    EXPECT_EQ(pixel(up, 0, 1), Bytes({1, 2, 3, 255}));
-    ImagePtr down = decode(make_tga(2, 2, 24, 0x3F, P0_P3));  // nor do bits 0-4
-    ASSERT_TRUE(down);
-    EXPECT_EQ(pixel(down, 0, 0), Bytes({1, 2, 3, 255}));
-    EXPECT_EQ(pixel(down, 1, 1), Bytes({10, 11, 12, 255}));
+TEST(TgaTest, RowsLandWhereDescriptorBit5SaysAndShortFilesLeaveZeros)
+{
+    struct Case {
+        int descriptor;
+        Bytes stored, image;
+    } cases[] = {
+        // Bottom-up (bits 6-7 do not matter), top-down (nor do bits 0-4).
+        {0xC0, P0_P3, {7, 8, 9, 255, 10, 11, 12, 255, 1, 2, 3, 255, 4, 5, 6, 255}},
+        {0x3F, P0_P3, {1, 2, 3, 255, 4, 5, 6, 255, 7, 8, 9, 255, 10, 11, 12, 255}},
+        // 1 1/3 pixels: the rest of the image stays zero.
+        {0x20, {1, 2, 3, 4}, {1, 2, 3, 255, 4, 0, 0, 255, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {0x00, {1, 2, 3, 4}, {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 255, 4, 0, 0, 255}},
+    };
+    for (const Case& c : cases) {
+        ImagePtr image = decode(make_tga(2, 2, 24, c.descriptor, c.stored));
+        ASSERT_TRUE(image);
+        EXPECT_EQ(Bytes(image->pixels, image->pixels + image->size), c.image) << c.descriptor;
+    }
+    ImagePtr none = decode(make_tga(1, 1, 24, 0, {}, 2, 255)); // pixels start past the end
+    ASSERT_TRUE(none);
+    EXPECT_EQ(pixel(none, 0, 0), Bytes(4, 0));
 }
 
-TEST(TgaTest, IdFieldSkippedAndDepthsConverted) {
+TEST(TgaTest, IdFieldSkippedAndDepthsConverted)
+{
     Bytes pixels(128 * 4, 0);
     pixels[0] = 1, pixels[1] = 2, pixels[2] = 3, pixels[3] = 4;
     ImagePtr wide = decode(make_tga(0x80, 1, 32, 0x20, pixels, 2, 5));
@@ -55,54 +73,25 @@ TEST(TgaTest, IdFieldSkippedAndDepthsConverted) {
     EXPECT_EQ(wide->width, 128);
     EXPECT_EQ(pixel(wide, 0, 0), Bytes({1, 2, 3, 4}));
 
-    ImagePtr rgb555 = decode(make_tga(5, 1, 16, 0, {0xFF, 0xFF, 0x00, 0x7C, 0xE0, 0x03, 0x1F, 0, 0, 0x80}));
+    // 16 bits: 5-5-5 colour, the top bit the alpha.
+    ImagePtr rgb555 =
+        decode(make_tga(5, 1, 16, 0, {0xFF, 0xFF, 0x00, 0x7C, 0xE0, 0x03, 0x1F, 0, 0, 0x80}));
     ASSERT_TRUE(rgb555);
-    EXPECT_EQ(pixel(rgb555, 0, 0), Bytes({248, 248, 248, 255}));
-    EXPECT_EQ(pixel(rgb555, 1, 0), Bytes({0, 0, 248, 0}));
-    EXPECT_EQ(pixel(rgb555, 2, 0), Bytes({0, 248, 0, 0}));
-    EXPECT_EQ(pixel(rgb555, 3, 0), Bytes({248, 0, 0, 0}));
-    EXPECT_EQ(pixel(rgb555, 4, 0), Bytes({0, 0, 0, 255}));
+    EXPECT_EQ(Bytes(rgb555->pixels, rgb555->pixels + 20),
+              Bytes({248, 248, 248, 255, 0, 0, 248, 0, 0, 248, 0, 0, 248, 0, 0, 0, 0, 0, 0, 255}));
 }
 
-TEST(TgaTest, UnsupportedOrOversizedFilesAreRefused) {
-    for (const Bytes& file : {make_tga(2, 2, 24, 0, P0_P3, 10), make_tga(2, 2, 24, 0, P0_P3, 1),
-                              make_tga(2, 2, 8, 0, P0_P3), make_tga(2, 2, 15, 0, P0_P3),
-                              make_tga(0, 2, 24, 0, P0_P3), make_tga(2, 0, 24, 0, P0_P3),
-                              make_tga(65535, 65535, 32, 0, P0_P3),
-                              make_tga(32768, 16384, 24, 0, P0_P3),  // exactly 2^31 bytes
-                              Bytes(10, 0)})
+TEST(TgaTest, UnsupportedOrOversizedFilesAreRefused)
+{
+    for (const Bytes& file :
+         {make_tga(2, 2, 24, 0, P0_P3, 10), make_tga(2, 2, 24, 0, P0_P3, 1),
+          make_tga(2, 2, 8, 0, P0_P3), make_tga(2, 2, 15, 0, P0_P3), make_tga(0, 2, 24, 0, P0_P3),
+          make_tga(2, 0, 24, 0, P0_P3), make_tga(65535, 65535, 32, 0, P0_P3),
+          make_tga(32768, 16384, 24, 0, P0_P3), // exactly 2^31 bytes
+          Bytes(10, 0)})
         EXPECT_FALSE(decode(file));
     EXPECT_FALSE(decode(make_tga(2, 2, 24, 0, P0_P3), 2));
     EXPECT_EQ(image_load(nullptr, IMAGE_FORMAT_TGA), nullptr);
 }
 
-TEST(TgaTest, ShortFileFillsOnlyThePixelsItHolds) {
-    ImagePtr down = decode(make_tga(2, 2, 24, 0x20, {1, 2, 3, 4}));  // 1 1/3 pixels
-    ASSERT_TRUE(down);
-    EXPECT_EQ(pixel(down, 0, 0), Bytes({1, 2, 3, 255}));
-    EXPECT_EQ(pixel(down, 1, 0), Bytes({4, 0, 0, 255}));
-    EXPECT_EQ(pixel(down, 0, 1), Bytes(4, 0));
-
-    ImagePtr up = decode(make_tga(512, 512, 32, 0, Bytes(512 * 4, 0x55)));  // one row
-    ASSERT_TRUE(up);
-    EXPECT_EQ(pixel(up, 511, 511), Bytes(4, 0x55));
-    EXPECT_EQ(pixel(up, 511, 510), Bytes(4, 0));
-
-    ImagePtr none = decode(make_tga(1, 1, 24, 0, {}, 2, 255));  // pixels start past the end
-    ASSERT_TRUE(none);
-    EXPECT_EQ(pixel(none, 0, 0), Bytes(4, 0));
-}
-
-TEST(TgaTest, HeaderReadFromTheStartAndFileLeftOpen) {
-    Bytes file = make_tga(2, 2, 24, 0x20, P0_P3);
-    file.resize(file.size() + 100, 0xFF);  // trailing bytes are ignored
-    MemFile* f = mf_open_memory(file.data(), int32_t(file.size()));
-    mf_seek(f, 20, 0);
-    ImagePtr image(image_load(f, IMAGE_FORMAT_TGA), &image_free);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(pixel(image, 1, 1), Bytes({10, 11, 12, 255}));
-    EXPECT_EQ(mf_getc(f), 0xFF);
-    mf_close(f);
-}
-
-}  // namespace
+} // namespace

@@ -1,32 +1,32 @@
-// Where the built tools and the data set lie: in the build tree the tests
-// were built in, wherever the tests are run from.
+// The built tools and data set in the build tree the tests were built in,
+// and byte helpers for the files they read and write.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
-inline std::filesystem::path build_dir()
-{
-    return STORM_BUILD_DIR;
-}
+using Bytes = std::vector<uint8_t>;
 
 inline std::filesystem::path pak_tool()
 {
-    return build_dir() / "tools" / "pak" / "storm-pak";
+    return std::filesystem::path(STORM_BUILD_DIR) / "tools" / "pak" / "storm-pak";
 }
 inline std::filesystem::path asset_tool()
 {
-    return build_dir() / "tools" / "assetgen" / "storm-assets";
+    return std::filesystem::path(STORM_BUILD_DIR) / "tools" / "assetgen" / "storm-assets";
 }
-
 inline std::filesystem::path data_pak()
 {
     const char* env = std::getenv("STORM_DATA_PAK");
-    return env && *env ? std::filesystem::path(env) : build_dir() / "data.pak";
+    return env && *env ? std::filesystem::path(env)
+                       : std::filesystem::path(STORM_BUILD_DIR) / "data.pak";
 }
 
 // Runs a shell command line; returns its exit code (-1 if it did not exit).
@@ -41,23 +41,44 @@ inline std::string quoted(const std::filesystem::path& p)
     return "'" + p.string() + "'";
 }
 
-inline std::vector<uint8_t> read_bytes(const std::filesystem::path& p)
+inline Bytes read_bytes(const std::filesystem::path& p)
 {
     std::ifstream in(p, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
-                                std::istreambuf_iterator<char>());
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline std::string read_text(const std::filesystem::path& p)
 {
-    std::vector<uint8_t> b = read_bytes(p);
+    Bytes b = read_bytes(p);
     return std::string(b.begin(), b.end());
 }
 
-inline void write_bytes(const std::filesystem::path& p, const std::vector<uint8_t>& bytes)
+inline void write_bytes(const std::filesystem::path& p, const Bytes& bytes)
 {
     if (!p.parent_path().empty())
         std::filesystem::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline void put32(Bytes& b, size_t at, int32_t v)
+{
+    for (int i = 0; i < 4; i++)
+        b[at + i] = uint8_t(uint32_t(v) >> (8 * i));
+}
+
+// An archive laid out by hand (count, directory, members in order; names cut
+// to 128 bytes), so it can hold what the builder would refuse.
+inline Bytes raw_pak(const std::vector<std::pair<std::string, std::string>>& members)
+{
+    Bytes out(4 + members.size() * 136, 0);
+    put32(out, 0, int32_t(members.size()));
+    for (size_t i = 0; i < members.size(); i++) {
+        const auto& [name, body] = members[i];
+        std::memcpy(&out[4 + i * 136], name.data(), std::min<size_t>(name.size(), 128));
+        put32(out, 4 + i * 136 + 128, int32_t(out.size()));
+        put32(out, 4 + i * 136 + 132, int32_t(body.size()));
+        out.insert(out.end(), body.begin(), body.end());
+    }
+    return out;
 }
