@@ -2,89 +2,77 @@
 // failures, and the aspect ratio rules.
 #include "gfx/gfx_test_util.h"
 
-namespace {
+namespace
+{
 
-struct Ladder : public ::testing::Test {
+using Lines = std::vector<std::string>;
+
+// GfxTest's recording device is dropped first: these tests make their own.
+class Ladder : public GfxTest
+{
+  protected:
     void SetUp() override
     {
-        soft_config_reset();
-        scratch = std::make_unique<ScratchDir>();
-        ASSERT_EQ(sys_init(true), 1);
-        ASSERT_NE(create_main_window(320, 400, nullptr, false), nullptr);
-        log_open();
-        g_gfx_ready = 0;
+        GfxTest::SetUp();
+        reset();
     }
-    void TearDown() override
+    void reset()
     {
         _gfx_deinit();
         g_gfx_ready = 0;
-        log_close();
-        sys_shutdown();
         soft_config_reset();
-        scratch.reset();
     }
-    std::unique_ptr<ScratchDir> scratch;
+    // Initialises a windowed device and returns what it logged.
+    Lines init(int width, int height)
+    {
+        log_open();
+        result = _gfx_init(width, height, 0);
+        log_close();
+        EXPECT_EQ(g_gfx_ready, result);
+        return log_lines();
+    }
+    int result = -1;
 };
 
-TEST_F(Ladder, FirstAttemptLogsTryAndDone)
+TEST_F(Ladder, WalksDownTheFormatsLoggingEachTryAndFailure)
 {
-    ASSERT_EQ(_gfx_init(640, 480, 0), 1);
-    log_close();
-    EXPECT_EQ(log_lines(), (std::vector<std::string>{"trying 640 x 480 x 32", "done ...",
-                                                     "_gfx_init() is done"}));
+    EXPECT_EQ(init(640, 480), (Lines{"trying 640 x 480 x 32", "done ...", "_gfx_init() is done"}));
+    EXPECT_EQ(result, 1);
     EXPECT_FLOAT_EQ(g_aspect, 640.0f / 480.0f);
-    EXPECT_EQ(g_gfx_ready, 1);
-}
 
-TEST_F(Ladder, SixteenBitOnlyHardwareWalksDownTheLadder)
-{
+    reset(); // software vertex processing is the second chance at 32 bits: no "failed" line
+    soft_config().refuse_hardware_vp = true;
+    EXPECT_EQ(init(640, 480).size(), 3u);
+    EXPECT_EQ(result, 1);
+
+    reset();
     soft_config().refused_format[D3DFMT_X8R8G8B8] = true;
     soft_config().refused_format[D3DFMT_R8G8B8] = true;
-    ASSERT_EQ(_gfx_init(800, 600, 1), 1);
-    log_close();
-    EXPECT_EQ(log_lines(), (std::vector<std::string>{
-                               "trying 800 x 600 x 32", "failed ... trying 800 x 600 x 24",
-                               "failed ... trying 800 x 600 x 16", "done ...",
-                               "_gfx_init() is done"}));
-    // The device runs: a 16-bit frame keeps 5 bits of red.
+    EXPECT_EQ(init(800, 600),
+              (Lines{"trying 800 x 600 x 32", "failed ... trying 800 x 600 x 24",
+                     "failed ... trying 800 x 600 x 16", "done ...", "_gfx_init() is done"}));
+    ASSERT_EQ(result, 1); // the 16-bit frame keeps 5 bits of red
     g_device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0F0F0F, 1.0f, 0);
     g_device->Present(nullptr, nullptr, nullptr, nullptr);
     int w = 0, h = 0;
     const uint32_t* pixels = soft_device_pixels(g_device, &w, &h);
     ASSERT_NE(pixels, nullptr);
     EXPECT_EQ(pixels[0] & 0xFF0000u, 0x080000u);
-}
 
-TEST_F(Ladder, SoftwareVertexProcessingIsTheSecondChance)
-{
-    soft_config().refuse_hardware_vp = true;
-    ASSERT_EQ(_gfx_init(640, 480, 0), 1);
-    log_close();
-    EXPECT_EQ(log_lines().size(), 3u); // no "failed" line between the two 32-bit tries
-}
-
-TEST_F(Ladder, FailuresAreLoggedAndReported)
-{
+    reset(); // failures are logged and reported
     soft_config().refused_format[D3DFMT_X8R8G8B8] = true;
     soft_config().refused_format[D3DFMT_R5G6B5] = true;
-    EXPECT_EQ(_gfx_init(640, 480, 0), 0);
-    EXPECT_EQ(g_gfx_ready, 0);
-    log_close();
-    EXPECT_EQ(log_lines(), (std::vector<std::string>{
-                               "trying 640 x 480 x 32", "failed ... trying 640 x 480 x 24",
-                               "failed ... trying 640 x 480 x 16", "failed ..."}));
-}
-
-TEST_F(Ladder, NoDirect3DOrNoDisplayModeEndsEarly)
-{
+    EXPECT_EQ(init(640, 480), (Lines{"trying 640 x 480 x 32", "failed ... trying 640 x 480 x 24",
+                                     "failed ... trying 640 x 480 x 16", "failed ..."}));
+    EXPECT_EQ(result, 0);
+    reset();
     soft_config().fail_create = true;
-    EXPECT_EQ(_gfx_init(640, 480, 0), 0);
-    soft_config().fail_create = false;
+    EXPECT_EQ(init(640, 480), Lines{"failed to create direct 3d object"});
+    EXPECT_EQ(result, 0);
+    reset();
     soft_config().fail_display_mode = true;
-    EXPECT_EQ(_gfx_init(640, 480, 0), 0);
-    log_close();
-    EXPECT_EQ(log_lines(), (std::vector<std::string>{"failed to create direct 3d object",
-                                                     "failed to retrieve current display mode"}));
+    EXPECT_EQ(init(640, 480), Lines{"failed to retrieve current display mode"});
+    EXPECT_EQ(result, 0);
 }
 
 TEST_F(Ladder, AspectClampsOnlyWindowedAndResizesAlwaysClamp)
@@ -92,8 +80,7 @@ TEST_F(Ladder, AspectClampsOnlyWindowedAndResizesAlwaysClamp)
     EXPECT_EQ(_gfx_resize(100, 10, 0), 0); // before the device: ignored
     ASSERT_EQ(_gfx_init(320, 400, 0), 1);
     EXPECT_FLOAT_EQ(g_aspect, 1.0f);
-    _gfx_deinit();
-    g_gfx_ready = 0;
+    reset();
     ASSERT_EQ(_gfx_init(320, 400, 1), 1);
     EXPECT_FLOAT_EQ(g_aspect, 0.8f);
     EXPECT_EQ(_gfx_resize(320, 400, 0), 1);

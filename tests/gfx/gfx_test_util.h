@@ -1,6 +1,5 @@
-// Shared set-up of the graphics tests: a headless window and a software
-// device behind the recording device, in a scratch directory with the debug
-// log open, plus helpers to write TGA files and read the log back.
+// Graphics test set-up (a software device behind the recorder, in a scratch
+// directory with the debug log open) and TGA, texel and log helpers.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -9,7 +8,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,39 +21,22 @@
 #include "gfx/soft/soft_device.h"
 #include "gfx/texture.h"
 
-// Writes a 32-bit top-row-first TGA whose pixel (x, y) is texel(x, y) as an
-// A8R8G8B8 word; creates the directories on the way.
+// Writes a 32-bit top-row-first TGA whose pixel (x, y) is the A8R8G8B8 word
+// texel(x, y); creates the directories on the way.
 inline void write_tga(const std::string& path, int width, int height,
                       const std::function<uint32_t(int, int)>& texel)
 {
     std::filesystem::path file(path);
     if (file.has_parent_path())
         std::filesystem::create_directories(file.parent_path());
-    std::vector<uint8_t> bytes = {0,
-                                  0,
-                                  2,
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  uint8_t(width),
-                                  uint8_t(width >> 8),
-                                  uint8_t(height),
-                                  uint8_t(height >> 8),
-                                  32,
-                                  0x28};
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            uint32_t v = texel(x, y);
+    std::vector<uint8_t> bytes = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0}; // uncompressed true colour
+    for (int side : {width, height})
+        bytes.insert(bytes.end(), {uint8_t(side), uint8_t(side >> 8)});
+    bytes.insert(bytes.end(), {32, 0x28}); // 32 bits, top row first
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
             for (int i = 0; i < 4; ++i)
-                bytes.push_back(uint8_t(v >> (8 * i)));
-        }
-    }
+                bytes.push_back(uint8_t(texel(x, y) >> (8 * i)));
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
@@ -78,7 +59,7 @@ inline std::vector<std::string> log_lines()
     return lines;
 }
 
-// Reads texel (x, y) of a texture level.
+// Reads texel (x, y) of a texture level; 0xDEADBEEF when it cannot be locked.
 inline uint32_t texel_at(IDirect3DTexture8* texture, UINT level, int x, int y)
 {
     D3DLOCKED_RECT lock;
@@ -98,18 +79,14 @@ inline void write_texel(IDirect3DTexture8* texture, UINT level, int x, int y, ui
     texture->UnlockRect(level);
 }
 
-// Device up, renderer not: tests call _r_init themselves when they need it.
-// The log and the call stream start empty.
-// Caps are set before the device exists through configure().
+// Device up, renderer not (tests call _r_init when they need it); the log and
+// the call stream start empty.
 class GfxTest : public ::testing::Test
 {
   protected:
-    virtual void configure(SoftConfig&) {}
-
     void SetUp() override
     {
         soft_config_reset();
-        configure(soft_config());
         scratch_ = std::make_unique<ScratchDir>();
         ASSERT_EQ(sys_init(true), 1);
         ASSERT_NE(create_main_window(64, 48, nullptr, false), nullptr);

@@ -1,5 +1,5 @@
-// The recording device: it forwards to the device underneath, keeps the
-// calls in order with their arguments, and frees what it wraps.
+// The recording device: calls kept in order with their arguments and results,
+// forwarded to the device underneath, and holding what it wraps.
 #include "app/loop.h"
 #include "gfx_test_util.h"
 
@@ -38,8 +38,7 @@ TEST_F(Recorder, KeepsAFrameInOrderAndForwardsEveryCall)
     ASSERT_NE(pixels, nullptr);
     EXPECT_EQ(pixels[0], 0xFF000000u | rec_->calls[2].value);
 
-    // Errors of the device underneath are kept as it answered them.
-    rec_->clear();
+    rec_->clear(); // errors are kept as the device underneath answered them
     g_device->SetRenderState(D3DRENDERSTATETYPE(400), 1);
     EXPECT_EQ(rec_->calls[0].result, D3DERR_INVALIDCALL);
 }
@@ -47,9 +46,9 @@ TEST_F(Recorder, KeepsAFrameInOrderAndForwardsEveryCall)
 TEST_F(Recorder, BoundResourcesOutliveTheirOwnersRelease)
 {
     IDirect3DTexture8* texture = nullptr;
+    IDirect3DVertexBuffer8* buffer = nullptr;
     ASSERT_EQ(g_device->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture),
               D3D_OK);
-    IDirect3DVertexBuffer8* buffer = nullptr;
     ASSERT_EQ(g_device->CreateVertexBuffer(4 * 28, 0, VERTEX_FVF, D3DPOOL_DEFAULT, &buffer),
               D3D_OK);
     EXPECT_EQ(g_device->SetTexture(0, texture), D3D_OK);

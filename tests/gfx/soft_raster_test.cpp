@@ -1,97 +1,80 @@
 // The software device against exact expectations: coverage and the fill
 // rule, depth, fog, stage operations, addressing and near-plane clipping.
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <vector>
+#include <cstring>
 
-#include "gfx/d3d8.h"
-#include "gfx/soft/soft_device.h"
+#include "gfx_test_util.h"
 
-namespace {
+namespace
+{
 
-constexpr int W = 64;
+constexpr int W = 64; // GfxTest's back buffer
 constexpr int H = 48;
+constexpr uint32_t WHITE = 0xFFFFFF;
 
-class SoftRaster : public ::testing::Test {
-protected:
+const auto at = [](float x, float y, float z = 1.0f, float u = 0, float v = 0) {
+    return Vertex{{x, y, z}, u, v, 0, 0};
+};
+
+class SoftRaster : public GfxTest
+{
+  protected:
     void SetUp() override
     {
-        soft_config_reset();
-        d3d_ = soft_create_direct3d();
-        ASSERT_NE(d3d_, nullptr);
-        D3DPRESENT_PARAMETERS params = {};
-        params.BackBufferWidth = W;
-        params.BackBufferHeight = H;
-        params.BackBufferFormat = D3DFMT_X8R8G8B8;
-        params.Windowed = 1;
-        params.EnableAutoDepthStencil = 1;
-        params.AutoDepthStencilFormat = D3DFMT_D16;
-        ASSERT_EQ(d3d_->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING,
-                                     &params, &device_),
-                  D3D_OK);
+        GfxTest::SetUp();
+        device_ = record_inner(g_device);
         ASSERT_EQ(device_->CreateVertexBuffer(256 * sizeof(Vertex), 0, VERTEX_FVF, D3DPOOL_DEFAULT,
                                               &buffer_),
                   D3D_OK);
         device_->SetStreamSource(0, buffer_, sizeof(Vertex));
         device_->SetVertexShader(VERTEX_FVF);
         device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-        device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-        set_2d();
+        clear(0);
+        // One unit per pixel, origin bottom-left, as the program's 2D pass.
+        Matrix m;
+        device_->SetTransform(D3DTS_VIEW, mat_translation(&m, 0, 0, 0));
+        device_->SetTransform(D3DTS_PROJECTION, mat_ortho_lh(&m, float(W), float(H), 0, 2));
+        device_->SetTransform(D3DTS_WORLD, mat_translation(&m, -W / 2.0f, -H / 2.0f, 0));
     }
 
     void TearDown() override
     {
         for (IDirect3DTexture8* t : textures_)
             t->Release();
-        buffer_->Release();
-        device_->Release();
-        d3d_->Release();
-    }
-
-    // One unit per pixel, origin bottom-left, as the program's 2D pass.
-    void set_2d()
-    {
-        Matrix m;
-        mat_translation(&m, 0, 0, 0);
-        device_->SetTransform(D3DTS_VIEW, &m);
-        mat_ortho_lh(&m, float(W), float(H), 0.0f, 2.0f);
-        device_->SetTransform(D3DTS_PROJECTION, &m);
-        mat_translation(&m, -W / 2.0f, -H / 2.0f, 0.0f);
-        device_->SetTransform(D3DTS_WORLD, &m);
+        if (buffer_)
+            buffer_->Release();
+        GfxTest::TearDown();
     }
 
     // A perspective camera at the origin looking down +z.
     void set_3d()
     {
         Matrix m;
-        mat_translation(&m, 0, 0, 0);
-        device_->SetTransform(D3DTS_WORLD, &m);
+        device_->SetTransform(D3DTS_WORLD, mat_translation(&m, 0, 0, 0));
         device_->SetTransform(D3DTS_VIEW, &m);
         mat_perspective_fov_lh(&m, 3.14159265f / 2.0f, float(W) / float(H), 0.1f, 100.0f);
         device_->SetTransform(D3DTS_PROJECTION, &m);
     }
 
-    // Untextured drawing in a flat colour: stage 0 selects the texture
-    // factor-free white of unlit vertices, and the test picks colours by
-    // binding a one-texel texture.
-    IDirect3DTexture8* texture(int w, int h, std::vector<uint32_t> texels)
+    void clear(uint32_t colour)
+    {
+        device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, colour, 1.0f, 0);
+    }
+
+    IDirect3DTexture8* texture(int w, std::vector<uint32_t> texels) // one row
     {
         IDirect3DTexture8* t = nullptr;
-        EXPECT_EQ(device_->CreateTexture(w, h, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
-        D3DLOCKED_RECT lock;
-        EXPECT_EQ(t->LockRect(0, &lock, nullptr, 0), D3D_OK);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                static_cast<uint32_t*>(lock.pBits)[y * lock.Pitch / 4 + x] = texels[size_t(y * w + x)];
-        t->UnlockRect(0);
+        EXPECT_EQ(device_->CreateTexture(w, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
+        for (int x = 0; x < w; ++x)
+            write_texel(t, 0, x, 0, texels[size_t(x)]);
         textures_.push_back(t);
         return t;
     }
 
+    // Draws in a flat colour: stage 0 selects a one-texel texture.
     void solid(uint32_t colour)
     {
-        device_->SetTexture(0, texture(1, 1, {colour}));
+        device_->SetTexture(0, texture(1, {colour}));
         device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     }
 
@@ -104,148 +87,117 @@ protected:
         device_->DrawPrimitive(type, 0, count);
     }
 
-    void quad2d(float x0, float y0, float x1, float y1, float z = 1.0f, float u0 = 0, float v0 = 0,
-                float u1 = 1, float v1 = 1)
+    void quad2d(float x0, float y0, float x1, float y1, float z = 1.0f, float u1 = 1)
     {
         draw(D3DPT_TRIANGLEFAN,
-             {{{x0, y0, z}, u0, v1, 0, 0},
-              {{x1, y0, z}, u1, v1, 0, 0},
-              {{x1, y1, z}, u1, v0, 0, 0},
-              {{x0, y1, z}, u0, v0, 0, 0}},
+             {at(x0, y0, z, 0, 1), at(x1, y0, z, u1, 1), at(x1, y1, z, u1, 0), at(x0, y1, z, 0, 0)},
              2);
     }
 
-    uint32_t pixel(int x, int y)
+    // The back buffer's colours, rows top first.
+    std::vector<uint32_t> frame()
     {
-        IDirect3DSurface8* surface = nullptr;
-        EXPECT_EQ(device_->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &surface), D3D_OK);
-        D3DLOCKED_RECT lock;
-        surface->LockRect(&lock, nullptr, D3DLOCK_READONLY);
-        uint32_t value = static_cast<uint32_t*>(lock.pBits)[y * lock.Pitch / 4 + x] & 0xFFFFFFu;
-        surface->UnlockRect();
-        surface->Release();
-        return value;
+        device_->Present(nullptr, nullptr, nullptr, nullptr);
+        int w = 0, h = 0;
+        const uint32_t* pixels = soft_device_pixels(device_, &w, &h);
+        std::vector<uint32_t> out(pixels, pixels + W * H);
+        for (uint32_t& v : out)
+            v &= 0xFFFFFFu;
+        return out;
     }
-
+    uint32_t pixel(int x, int y) { return frame()[size_t(y * W + x)]; }
     int count_pixels(uint32_t colour)
     {
-        int n = 0;
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x)
-                n += pixel(x, y) == colour;
-        return n;
+        std::vector<uint32_t> f = frame();
+        return int(std::count(f.begin(), f.end(), colour));
     }
 
-    IDirect3D8* d3d_ = nullptr;
     IDirect3DDevice8* device_ = nullptr;
     IDirect3DVertexBuffer8* buffer_ = nullptr;
     std::vector<IDirect3DTexture8*> textures_;
 };
 
-TEST_F(SoftRaster, QuadCoversExactlyItsPixelsFromTheBottomLeft)
+TEST_F(SoftRaster, QuadsCoverExactlyTheirPixelsAndSharedEdgesAreDrawnOnce)
 {
     solid(0xFFFFFFFF);
     quad2d(0, 0, 16, 16);
-    EXPECT_EQ(count_pixels(0xFFFFFF), 16 * 16);
-    for (int y = H - 16; y < H; ++y)
-        for (int x = 0; x < 16; ++x)
-            ASSERT_EQ(pixel(x, y), 0xFFFFFFu) << x << "," << y;
-}
+    std::vector<uint32_t> f = frame();
+    EXPECT_EQ(std::count(f.begin(), f.end(), WHITE), 16 * 16);
+    for (int i = 0; i < 16 * 16; ++i)
+        ASSERT_EQ(f[size_t((H - 16 + i / 16) * W + i % 16)], WHITE) << i % 16 << "," << i / 16;
 
-TEST_F(SoftRaster, SharedEdgesAreDrawnOnce)
-{
-    solid(0xFF404040);
+    clear(0);
+    solid(0xFF404040); // added, so that a pixel drawn twice shows
     device_->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
     device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
     device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
     device_->SetRenderState(D3DRS_ZENABLE, 0);
     // A fan of six triangles around an off-centre point, with sub-pixel corners.
-    std::vector<Vertex> fan = {{{20.3f, 21.7f, 1}, 0, 0, 0, 0}};
+    std::vector<Vertex> fan = {at(20.3f, 21.7f)};
     for (int i = 0; i <= 6; ++i) {
         float a = float(i) * 3.14159265f / 3.0f;
-        fan.push_back({{20.3f + 15.1f * std::cos(a), 21.7f + 13.9f * std::sin(a), 1}, 0, 0, 0, 0});
+        fan.push_back(at(20.3f + 15.1f * std::cos(a), 21.7f + 13.9f * std::sin(a)));
     }
     draw(D3DPT_TRIANGLEFAN, fan, 6);
-    EXPECT_EQ(count_pixels(0x808080), 0) << "a pixel was drawn by two triangles";
-    EXPECT_GT(count_pixels(0x404040), 400);
-
     // A diagonal through pixel centres: each centre on it belongs to one side.
-    draw(D3DPT_TRIANGLELIST,
-         {{{40, 0, 1}, 0, 0, 0, 0}, {{56, 0, 1}, 0, 0, 0, 0}, {{56, 16, 1}, 0, 0, 0, 0},
-          {{40, 0, 1}, 0, 0, 0, 0}, {{56, 16, 1}, 0, 0, 0, 0}, {{40, 16, 1}, 0, 0, 0, 0}},
+    draw(D3DPT_TRIANGLELIST, {at(40, 0), at(56, 0), at(56, 16), at(40, 0), at(56, 16), at(40, 16)},
          2);
-    for (int y = H - 16; y < H; ++y) {
-        for (int x = 40; x < 56; ++x) {
-            ASSERT_EQ(pixel(x, y), 0x404040u) << x << "," << y;
-        }
-    }
-    // No holes either: every pixel inside the hexagon's inscribed circle is lit.
+    f = frame();
+    EXPECT_EQ(std::count(f.begin(), f.end(), 0x808080u), 0) << "a pixel was drawn twice";
     for (int y = 0; y < H; ++y) {
         for (int x = 0; x < W; ++x) {
+            // No holes: the square and the hexagon's inscribed circle are lit throughout.
             float dx = float(x) - 20.3f, dy = float(H - y) - 21.7f;
-            if (dx * dx + dy * dy < 11.0f * 11.0f) {
-                ASSERT_EQ(pixel(x, y), 0x404040u) << x << "," << y;
+            bool square = x >= 40 && x < 56 && y >= H - 16;
+            if (square || dx * dx + dy * dy < 11.0f * 11.0f) {
+                ASSERT_EQ(f[size_t(y * W + x)], 0x404040u) << x << "," << y;
             }
         }
     }
 }
 
-TEST_F(SoftRaster, DepthTestLessEqualAndWriteMask)
+TEST_F(SoftRaster, DepthLessEqualWriteMaskAndCulling)
 {
-    solid(0xFF0000FF);
-    quad2d(0, 0, 8, 8, 1.0f);
-    solid(0xFF00FF00);
-    quad2d(0, 0, 8, 8, 1.0f); // equal depth passes
-    EXPECT_EQ(pixel(0, H - 1), 0x00FF00u);
-    solid(0xFFFF0000);
-    quad2d(0, 0, 8, 8, 1.5f); // farther: rejected
-    EXPECT_EQ(pixel(0, H - 1), 0x00FF00u);
-
-    device_->SetRenderState(D3DRS_ZWRITEENABLE, 0);
-    quad2d(0, 0, 8, 8, 0.5f); // nearer, drawn, but leaves depth alone
-    EXPECT_EQ(pixel(0, H - 1), 0xFF0000u);
-    solid(0xFFFFFFFF);
-    device_->SetRenderState(D3DRS_ZWRITEENABLE, 1);
-    quad2d(0, 0, 8, 8, 0.8f); // still passes against the old depth of 1.0
-    EXPECT_EQ(pixel(0, H - 1), 0xFFFFFFu);
-}
-
-TEST_F(SoftRaster, LinearTableFogOnEyeDepth)
-{
-    set_3d();
-    device_->SetRenderState(D3DRS_FOGENABLE, 1);
-    device_->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
-    device_->SetRenderState(D3DRS_FOGCOLOR, 0x00FF8000);
-    device_->SetRenderState(D3DRS_FOGSTART, d3d_float_to_dword(10.0f));
-    device_->SetRenderState(D3DRS_FOGEND, d3d_float_to_dword(30.0f));
-    struct Case {
-        float depth;
-        uint32_t expected;
-    } cases[] = {{5.0f, 0x000000}, {10.0f, 0x000000}, {20.0f, 0x804000}, {30.0f, 0xFF8000},
-                 {60.0f, 0xFF8000}};
-    for (const Case& c : cases) {
-        device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFFFF, 1.0f, 0);
-        solid(0xFF000000);
-        float s = c.depth; // a square that fills the view at this depth
-        draw(D3DPT_TRIANGLEFAN,
-             {{{-s, -s, c.depth}, 0, 0, 0, 0},
-              {{s, -s, c.depth}, 0, 0, 0, 0},
-              {{s, s, c.depth}, 0, 0, 0, 0},
-              {{-s, s, c.depth}, 0, 0, 0, 0}},
-             2);
-        uint32_t got = pixel(W / 2, H / 2);
-        for (int shift : {16, 8, 0})
-            EXPECT_NEAR(int((got >> shift) & 0xFF), int((c.expected >> shift) & 0xFF), 1)
-                << "depth " << c.depth;
+    const struct {
+        uint32_t colour;
+        float z;
+        bool write;
+        uint32_t want;
+    } steps[] = {{0xFF0000FF, 1.0f, true, 0x0000FF},
+                 {0xFF00FF00, 1.0f, true, 0x00FF00},  // equal depth passes
+                 {0xFFFF0000, 1.5f, true, 0x00FF00},  // farther: rejected
+                 {0xFFFF0000, 0.5f, false, 0xFF0000}, // nearer, drawn, but leaves depth alone
+                 {0xFFFFFFFF, 0.8f, true, WHITE}};    // passes against the old depth of 1.0
+    for (const auto& s : steps) {
+        device_->SetRenderState(D3DRS_ZWRITEENABLE, s.write);
+        solid(s.colour);
+        quad2d(0, 0, 8, 8, s.z);
+        EXPECT_EQ(pixel(0, H - 1), s.want) << "depth " << s.z;
     }
+
+    clear(0);
+    // Clockwise on screen (y up in the 2D pass, so counter-clockwise in its units).
+    std::vector<Vertex> tri = {at(0, 0), at(0, 8), at(8, 0)};
+    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    draw(D3DPT_TRIANGLELIST, tri, 1);
+    EXPECT_EQ(count_pixels(WHITE), 0);
+    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+    draw(D3DPT_TRIANGLELIST, tri, 1);
+    int lit = count_pixels(WHITE);
+    EXPECT_GT(lit, 20);
+    // Far more triangles than the buffer holds: only whole ones draw.
+    clear(0);
+    draw(D3DPT_TRIANGLELIST, tri, 1000);
+    EXPECT_EQ(count_pixels(WHITE), lit);
+    EXPECT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLEFAN, 300, 2), D3DERR_INVALIDCALL);
 }
 
-TEST_F(SoftRaster, StageOperationsSaturate)
+TEST_F(SoftRaster, StagesSaturateAndAddressingWrapsOrClamps)
 {
     // Stage 0 adds the texture to the (black) lit colour; stage 1 doubles the
     // product of both textures, clamping at white.
-    device_->SetTexture(0, texture(1, 1, {0xFFC08040}));
-    device_->SetTexture(1, texture(1, 1, {0xFFC0C0C0}));
+    device_->SetTexture(0, texture(1, {0xFFC08040}));
+    device_->SetTexture(1, texture(1, {0xFFC0C0C0}));
     device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_ADD);
     device_->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE2X);
     quad2d(0, 0, 4, 4);
@@ -253,73 +205,64 @@ TEST_F(SoftRaster, StageOperationsSaturate)
     EXPECT_EQ(got >> 16, 0xFFu);                  // 2 * 0.75 * 0.75 saturates
     EXPECT_NEAR(int((got >> 8) & 0xFF), 0xC0, 1); // 2 * 0.5 * 0.75
     EXPECT_NEAR(int(got & 0xFF), 0x60, 1);        // 2 * 0.25 * 0.75
-
     // The default MODULATE with lighting on multiplies by black.
     device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
     device_->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
     quad2d(8, 0, 12, 4);
     EXPECT_EQ(pixel(9, H - 2), 0u);
-}
 
-TEST_F(SoftRaster, WrapRepeatsAndClampStretchesTheEdge)
-{
-    device_->SetTexture(0, texture(2, 1, {0xFF000000, 0xFFFFFFFF}));
+    clear(0);
+    device_->SetTexture(0, texture(2, {0xFF000000, 0xFFFFFFFF}));
     device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    // 16 pixels showing u from 0 to 4: with wrap, 4 black-white pairs.
-    quad2d(0, 0, 16, 1, 1.0f, 0, 0, 4, 1);
-    for (int x = 0; x < 16; ++x)
-        EXPECT_EQ(pixel(x, H - 1), (x / 2) % 2 ? 0xFFFFFFu : 0u) << x;
-
+    quad2d(0, 0, 16, 1, 1.0f, 4); // u from 0 to 4 over 16 pixels: with wrap, 4 pairs
     device_->SetTextureStageState(0, D3DTSS_ADDRESSU, D3DTADDRESS_CLAMP);
-    quad2d(0, 2, 16, 3, 1.0f, 0, 0, 4, 1);
-    for (int x = 0; x < 16; ++x)
-        EXPECT_EQ(pixel(x, H - 3), x < 2 ? 0u : 0xFFFFFFu) << x;
+    quad2d(0, 2, 16, 3, 1.0f, 4);
+    std::vector<uint32_t> f = frame();
+    for (int x = 0; x < 16; ++x) {
+        EXPECT_EQ(f[size_t((H - 1) * W + x)], (x / 2) % 2 ? WHITE : 0u) << x;
+        EXPECT_EQ(f[size_t((H - 3) * W + x)], x < 2 ? 0u : WHITE) << x;
+    }
 }
 
-TEST_F(SoftRaster, TrianglesCrossingTheNearPlaneAreClipped)
+TEST_F(SoftRaster, LinearFogOnEyeDepthAndNearPlaneClipping)
 {
     set_3d();
-    solid(0xFFFFFFFF);
+    device_->SetRenderState(D3DRS_FOGENABLE, 1);
+    device_->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
+    device_->SetRenderState(D3DRS_FOGCOLOR, 0x00FF8000);
+    device_->SetRenderState(D3DRS_FOGSTART, d3d_float_to_dword(10.0f));
+    device_->SetRenderState(D3DRS_FOGEND, d3d_float_to_dword(30.0f));
+    const std::pair<float, uint32_t> cases[] = {{5.0f, 0x000000},
+                                                {10.0f, 0x000000},
+                                                {20.0f, 0x804000},
+                                                {30.0f, 0xFF8000},
+                                                {60.0f, 0xFF8000}};
+    for (auto [z, want] : cases) {
+        clear(WHITE);
+        solid(0xFF000000); // a square that fills the view at its depth
+        draw(D3DPT_TRIANGLEFAN, {at(-z, -z, z), at(z, -z, z), at(z, z, z), at(-z, z, z)}, 2);
+        uint32_t got = pixel(W / 2, H / 2);
+        for (int shift : {16, 8, 0})
+            EXPECT_NEAR(int((got >> shift) & 0xFF), int((want >> shift) & 0xFF), 1)
+                << "depth " << z;
+    }
+
     // A floor from behind the camera to far ahead: the part in front shows,
     // nothing explodes across the screen.
-    draw(D3DPT_TRIANGLELIST,
-         {{{-50, -1, -20}, 0, 0, 0, 0}, {{50, -1, -20}, 0, 0, 0, 0}, {{0, -1, 80}, 0, 0, 0, 0}}, 1);
-    EXPECT_EQ(pixel(W / 2, H - 1), 0xFFFFFFu);  // ground just below the camera
-    EXPECT_EQ(pixel(W / 2, 0), 0u);             // sky stays empty
-    EXPECT_EQ(pixel(W / 2, H / 2 - 2), 0u);     // above the horizon
-    EXPECT_EQ(pixel(W / 2, H / 2 + 2), 0xFFFFFFu);
-    int lit = count_pixels(0xFFFFFF);
+    device_->SetRenderState(D3DRS_FOGENABLE, 0);
+    clear(0);
+    solid(0xFFFFFFFF);
+    draw(D3DPT_TRIANGLELIST, {at(-50, -1, -20), at(50, -1, -20), at(0, -1, 80)}, 1);
+    EXPECT_EQ(pixel(W / 2, H - 1), WHITE);  // ground just below the camera
+    EXPECT_EQ(pixel(W / 2, 0), 0u);         // sky stays empty
+    EXPECT_EQ(pixel(W / 2, H / 2 - 2), 0u); // above the horizon
+    EXPECT_EQ(pixel(W / 2, H / 2 + 2), WHITE);
+    int lit = count_pixels(WHITE);
     EXPECT_GT(lit, W * H / 4);
     EXPECT_LT(lit, W * H / 2 + W);
-
-    // Entirely behind the camera: nothing.
-    device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-    draw(D3DPT_TRIANGLELIST,
-         {{{-5, -1, -2}, 0, 0, 0, 0}, {{5, -1, -2}, 0, 0, 0, 0}, {{0, 1, -3}, 0, 0, 0, 0}}, 1);
-    EXPECT_EQ(count_pixels(0xFFFFFF), 0);
-}
-
-TEST_F(SoftRaster, CullModesFollowScreenWinding)
-{
-    solid(0xFFFFFFFF);
-    // Clockwise on screen (y up in the 2D pass, so counter-clockwise in its units).
-    std::vector<Vertex> tri = {{{0, 0, 1}, 0, 0, 0, 0}, {{0, 8, 1}, 0, 0, 0, 0}, {{8, 0, 1}, 0, 0, 0, 0}};
-    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
-    draw(D3DPT_TRIANGLELIST, tri, 1);
-    EXPECT_EQ(count_pixels(0xFFFFFF), 0);
-    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
-    draw(D3DPT_TRIANGLELIST, tri, 1);
-    EXPECT_GT(count_pixels(0xFFFFFF), 20);
-}
-
-TEST_F(SoftRaster, DrawsNeverReadPastTheVertexBuffer)
-{
-    solid(0xFFFFFFFF);
-    // Ask for far more triangles than the buffer holds: only whole ones draw.
-    draw(D3DPT_TRIANGLELIST, {{{0, 0, 1}, 0, 0, 0, 0}, {{8, 0, 1}, 0, 0, 0, 0}, {{0, 8, 1}, 0, 0, 0, 0}},
-         1000);
-    EXPECT_GT(count_pixels(0xFFFFFF), 20);
-    EXPECT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLEFAN, 300, 2), D3DERR_INVALIDCALL);
+    clear(0); // entirely behind the camera: nothing
+    draw(D3DPT_TRIANGLELIST, {at(-5, -1, -2), at(5, -1, -2), at(0, 1, -3)}, 1);
+    EXPECT_EQ(count_pixels(WHITE), 0);
 }
 
 } // namespace

@@ -1,4 +1,6 @@
 // Text drawing: which font cell each byte takes and where its quad lands.
+#include <cstring>
+
 #include "gfx/text.h"
 #include "gfx_test_util.h"
 
@@ -6,6 +8,7 @@ namespace
 {
 
 constexpr int FONT = 42;
+constexpr float C = 1.0f / 16; // one font cell
 
 class Text : public GfxTest
 {
@@ -18,91 +21,46 @@ class Text : public GfxTest
         r_set_ortho(640, 480);
         rec_->clear();
     }
-
-    // Lower-left screen corner and its texture coordinates, then the
-    // upper-right ones, of glyph i.
-    struct Cell {
-        float x0, y0, s0, t0, x1, y1, s1, t1;
-    };
-    Cell glyph(size_t i)
-    {
-        std::vector<const RecordedCall*> draws = rec_->of(REC_DRAW);
-        EXPECT_LT(i, draws.size());
-        if (i >= draws.size())
-            return {};
-        const std::vector<Vertex>& q = draws[i]->vertices;
-        EXPECT_EQ(q.size(), 4u);
-        if (q.size() != 4)
-            return {};
-        return {q[0].pos.x, q[0].pos.y, q[0].u0, q[0].v0, q[2].pos.x, q[2].pos.y, q[2].u0, q[2].v0};
-    }
 };
 
-TEST_F(Text, ALetterTakesItsCellUpright)
+TEST_F(Text, EachByteTakesItsCellInAQuadOneSizeFurtherOn)
 {
-    r_draw_char(0, 0, 16, 'A', FONT);
-    ASSERT_EQ(rec_->count(REC_DRAW), 1u);
-    Cell a = glyph(0);
-    EXPECT_FLOAT_EQ(a.x0, 0);
-    EXPECT_FLOAT_EQ(a.y0, 0);
-    EXPECT_FLOAT_EQ(a.x1, 16);
-    EXPECT_FLOAT_EQ(a.y1, 16);
-    // Column 1, row 4: its lower edge at the bottom of the quad.
-    EXPECT_FLOAT_EQ(a.s0, 1.0f / 16);
-    EXPECT_FLOAT_EQ(a.t0, 5.0f / 16);
-    EXPECT_FLOAT_EQ(a.s1, 2.0f / 16);
-    EXPECT_FLOAT_EQ(a.t1, 4.0f / 16);
-    std::vector<const RecordedCall*> binds = rec_->of(REC_SET_TEXTURE);
-    ASSERT_EQ(binds.size(), 1u);
-    EXPECT_EQ(binds[0]->object, g_textures[FONT].texture);
-}
-
-TEST_F(Text, StringsAdvanceOneGlyphSizeAByte)
-{
-    r_draw_text(0, 8, 16, "10", FONT);
-    ASSERT_EQ(rec_->count(REC_DRAW), 2u);
-    Cell one = glyph(0), zero = glyph(1);
-    EXPECT_FLOAT_EQ(one.x0, 0);
-    EXPECT_FLOAT_EQ(one.x1, 16);
-    EXPECT_FLOAT_EQ(one.s0, 1.0f / 16); // '1' = 49: column 1, row 3
-    EXPECT_FLOAT_EQ(one.t0, 4.0f / 16);
-    EXPECT_FLOAT_EQ(zero.x0, 16);
-    EXPECT_FLOAT_EQ(zero.x1, 32);
-    EXPECT_FLOAT_EQ(zero.y0, 8);
-    EXPECT_FLOAT_EQ(zero.y1, 24);
-    EXPECT_FLOAT_EQ(zero.s0, 0.0f); // '0' = 48: column 0, row 3
-    EXPECT_FLOAT_EQ(zero.t1, 3.0f / 16);
-    EXPECT_EQ(rec_->count(REC_SET_TEXTURE), 2u); // one bind per glyph
-
-    // Spaces and control bytes draw their cells too; nothing draws nothing.
-    rec_->clear();
-    r_draw_text(100, 0, 8, " \x01", FONT);
-    EXPECT_EQ(rec_->count(REC_DRAW), 2u);
-    EXPECT_FLOAT_EQ(glyph(1).x0, 108);
-    EXPECT_FLOAT_EQ(glyph(1).s0, 1.0f / 16);
-    EXPECT_FLOAT_EQ(glyph(1).t1, 0.0f);
+    // Lower-left corner and its texture coordinates, then the upper-right ones.
+    struct Glyph {
+        const char* text;
+        float x, y, size;
+        size_t index;
+        float want[8];
+    };
+    const Glyph cases[] = {
+        {"A", 0, 0, 16, 0, {0, 0, 1 * C, 5 * C, 16, 16, 2 * C, 4 * C}}, // column 1, row 4, upright
+        {"10", 0, 8, 16, 0, {0, 8, 1 * C, 4 * C, 16, 24, 2 * C, 3 * C}},
+        {"10", 0, 8, 16, 1, {16, 8, 0, 4 * C, 32, 24, 1 * C, 3 * C}},
+        {" \x01", 100, 0, 8, 1, {108, 0, 1 * C, 1 * C, 116, 8, 2 * C, 0}}, // control bytes draw too
+        // Bytes from 0x80 are negative codes: cells outside the font.
+        {"\xC1", 0, 0, 16, 0, {0, 0, -15 * C, -2 * C, 16, 16, -14 * C, -3 * C}},
+        {"\x80", 0, 0, 16, 0, {0, 0, 0, -7 * C, 16, 16, 1 * C, -8 * C}},
+    };
+    for (const Glyph& g : cases) {
+        SCOPED_TRACE(testing::Message() << "byte " << int(uint8_t(g.text[g.index])));
+        rec_->clear();
+        r_draw_text(g.x, g.y, g.size, g.text, FONT);
+        std::vector<const RecordedCall*> draws = rec_->of(REC_DRAW);
+        std::vector<const RecordedCall*> binds = rec_->of(REC_SET_TEXTURE);
+        ASSERT_EQ(draws.size(), std::strlen(g.text));
+        ASSERT_EQ(binds.size(), draws.size()); // one bind per glyph
+        EXPECT_EQ(binds[g.index]->object, g_textures[FONT].texture);
+        const std::vector<Vertex>& q = draws[g.index]->vertices;
+        ASSERT_EQ(q.size(), 4u);
+        const float got[8] = {q[0].pos.x, q[0].pos.y, q[0].u0, q[0].v0,
+                              q[2].pos.x, q[2].pos.y, q[2].u0, q[2].v0};
+        for (int i = 0; i < 8; ++i)
+            EXPECT_FLOAT_EQ(got[i], g.want[i]) << "value " << i;
+    }
     rec_->clear();
     r_draw_text(0, 0, 16, "", FONT);
     r_draw_text(0, 0, 16, nullptr, FONT);
     EXPECT_TRUE(rec_->calls.empty());
-}
-
-TEST_F(Text, HighBytesAreNegativeCodesOutsideTheFont)
-{
-    r_draw_char(0, 0, 16, char(0xC1), FONT); // n = -63: row -3, column -15
-    Cell c = glyph(0);
-    EXPECT_FLOAT_EQ(c.s0, -15.0f / 16);
-    EXPECT_FLOAT_EQ(c.t0, -2.0f / 16);
-    EXPECT_FLOAT_EQ(c.s1, -14.0f / 16);
-    EXPECT_FLOAT_EQ(c.t1, -3.0f / 16);
-
-    rec_->clear();
-    r_draw_char(0, 0, 16, char(0x80), FONT); // n = -128: row -8, column 0
-    c = glyph(0);
-    EXPECT_FLOAT_EQ(c.s0, 0.0f);
-    EXPECT_FLOAT_EQ(c.t0, -7.0f / 16);
-    EXPECT_FLOAT_EQ(c.s1, 1.0f / 16);
-    EXPECT_FLOAT_EQ(c.t1, -8.0f / 16);
 }
 
 } // namespace

@@ -13,15 +13,6 @@ class TextureTable : public GfxTest
         GfxTest::SetUp();
         tex_free_all();
     }
-
-    int loads_logged()
-    {
-        int n = 0;
-        for (const std::string& line : log_lines())
-            n += line.rfind("loading texture ", 0) == 0;
-        return n;
-    }
-
     int occupied()
     {
         int n = 0;
@@ -29,50 +20,53 @@ class TextureTable : public GfxTest
             n += slot.texture != nullptr;
         return n;
     }
+    D3DSURFACE_DESC level0(int slot)
+    {
+        D3DSURFACE_DESC desc = {};
+        EXPECT_EQ(g_textures[slot].texture->GetLevelDesc(0, &desc), D3D_OK);
+        return desc;
+    }
 };
 
-TEST_F(TextureTable, GetFindsOrLoadsFromTheTopDown)
+const std::string FAILED = "failed ... ";
+
+TEST_F(TextureTable, GetFindsOrLoadsFromTheTopDownAndCutsLongNames)
 {
     write_tga("textures/floor.tga", 4, 4, pattern_texel);
     write_tga("textures/shade.tga", 2, 2, pattern_texel);
-
     EXPECT_EQ(tex_get("textures/floor"), 2046);
     EXPECT_EQ(tex_get("textures/floor"), 2046);
     EXPECT_EQ(tex_get("TEXTURES/FLOOR"), 2046);
     EXPECT_EQ(tex_find("Textures/Floor"), 2046);
-    EXPECT_EQ(loads_logged(), 1);
     EXPECT_EQ(tex_get("textures/shade"), 2045);
-    EXPECT_EQ(loads_logged(), 2);
-
+    EXPECT_EQ(log_lines(),
+              (std::vector<std::string>{"loading texture \"textures/floor\" as #2046",
+                                        "loading texture \"textures/shade\" as #2045"}));
     const TextureSlot& floor = g_textures[2046];
     EXPECT_STREQ(floor.name, "textures/floor");
-    EXPECT_EQ(floor.width, 4);
-    EXPECT_EQ(floor.height, 4);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x)
-            EXPECT_EQ(texel_at(floor.texture, 0, x, y), pattern_texel(x, y));
-
-    std::vector<std::string> lines = log_lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "loading texture \"textures/floor\" as #2046");
-    EXPECT_EQ(lines[1], "loading texture \"textures/shade\" as #2045");
-
+    EXPECT_EQ(std::make_pair(floor.width, floor.height), std::make_pair(4, 4));
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(texel_at(floor.texture, 0, i % 4, i / 4), pattern_texel(i % 4, i / 4));
     // Nothing found is answered with 2047; free slots match no name.
     EXPECT_EQ(tex_find("textures/none"), MISSING_TEXTURE_SLOT);
     EXPECT_EQ(tex_find(""), MISSING_TEXTURE_SLOT);
+
+    std::string name = "textures/" + std::string(61, 'n'); // 70 characters
+    write_tga(name + ".tga", 1, 1, pattern_texel);
+    ASSERT_EQ(tex_get(name.c_str()), 2044);
+    EXPECT_EQ(std::string(g_textures[2044].name), name.substr(0, 63));
+    EXPECT_EQ(tex_get(name.c_str()), 2043); // the full name no longer matches: another copy
+    // Both copies carry the cut name; the scan from slot 1 up meets 2043 first.
+    EXPECT_EQ(tex_get(name.substr(0, 63).c_str()), 2043);
 }
 
 TEST_F(TextureTable, FailedLoadLogsTwoLinesAndLeavesTheSlotFree)
 {
     EXPECT_EQ(tex_get("textures/nothere"), -1);
     EXPECT_EQ(occupied(), 0);
-    std::vector<std::string> lines = log_lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "loading texture \"textures/nothere\" as #2046");
-    EXPECT_EQ(lines[1], "failed ... ");
-
-    // The next request tries again, in the same slot.
-    write_tga("textures/nothere.tga", 1, 1, pattern_texel);
+    EXPECT_EQ(log_lines(),
+              (std::vector<std::string>{"loading texture \"textures/nothere\" as #2046", FAILED}));
+    write_tga("textures/nothere.tga", 1, 1, pattern_texel); // tried again, in the same slot
     EXPECT_EQ(tex_get("textures/nothere"), 2046);
 
     // Reloading an explicit slot from a missing file empties it entirely.
@@ -89,79 +83,53 @@ TEST_F(TextureTable, FailedLoadLogsTwoLinesAndLeavesTheSlotFree)
     EXPECT_EQ(tex_get("textures/garbage"), -1);
     std::string long_name(TEXTURE_PATH_SIZE - 4, 'x'); // + ".tga" leaves no room for the end
     EXPECT_EQ(tex_get(long_name.c_str()), -1);
-    lines = log_lines();
+    std::vector<std::string> lines = log_lines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], "loading texture \"" + long_name + "\" as #2045");
-    EXPECT_EQ(lines.back(), "failed ... ");
+    EXPECT_EQ(lines.back(), FAILED);
     EXPECT_EQ(occupied(), 1);
 }
 
-TEST_F(TextureTable, LongNamesAreCutTo63Characters)
-{
-    std::string name = "textures/" + std::string(61, 'n'); // 70 characters
-    write_tga(name + ".tga", 1, 1, pattern_texel);
-    ASSERT_EQ(tex_get(name.c_str()), 2046);
-    EXPECT_EQ(std::string(g_textures[2046].name), name.substr(0, 63));
-    // The full name no longer matches what was stored: another copy.
-    EXPECT_EQ(tex_get(name.c_str()), 2045);
-    // Both copies carry the cut name; the scan from slot 1 up meets 2045 first.
-    EXPECT_EQ(tex_get(name.substr(0, 63).c_str()), 2045);
-}
-
-TEST_F(TextureTable, ImagesFillTheTopLeftOfARoundedUpTexture)
+TEST_F(TextureTable, ImagesFillTheTopLeftAndAreCopiedOnlyAsFarAsTheTextureReaches)
 {
     write_tga("textures/wide.tga", 200, 100, pattern_texel);
-    int slot = tex_get("textures/wide");
-    ASSERT_EQ(slot, 2046);
-    IDirect3DTexture8* texture = g_textures[slot].texture;
-    D3DSURFACE_DESC desc;
-    ASSERT_EQ(texture->GetLevelDesc(0, &desc), D3D_OK);
-    EXPECT_EQ(desc.Width, 256u);
-    EXPECT_EQ(desc.Height, 128u);
+    ASSERT_EQ(tex_get("textures/wide"), 2046);
+    IDirect3DTexture8* texture = g_textures[2046].texture;
+    EXPECT_EQ(level0(2046).Width, 256u);
+    EXPECT_EQ(level0(2046).Height, 128u);
     EXPECT_EQ(texture->GetLevelCount(), 9u);
-    EXPECT_EQ(g_textures[slot].width, 200);
-    EXPECT_EQ(g_textures[slot].height, 100);
+    EXPECT_EQ(g_textures[2046].width, 200);
+    EXPECT_EQ(g_textures[2046].height, 100);
     EXPECT_EQ(texel_at(texture, 0, 0, 0), pattern_texel(0, 0));
     EXPECT_EQ(texel_at(texture, 0, 199, 99), pattern_texel(199, 99));
     EXPECT_EQ(texel_at(texture, 0, 200, 0), 0u); // outside the image: blank
     EXPECT_EQ(texel_at(texture, 0, 0, 100), 0u);
-    EXPECT_EQ(texel_at(texture, 0, 255, 127), 0u);
-    // The chain was built from the upload.
+    EXPECT_EQ(texel_at(texture, 1, 120, 60), 0u); // the chain was built from the upload
     EXPECT_NE(texel_at(texture, 1, 10, 10), 0u);
-    EXPECT_EQ(texel_at(texture, 1, 120, 60), 0u);
-}
 
-TEST_F(TextureTable, ImagesLargerThanTheTextureAreCopiedOnlyAsFarAsItReaches)
-{
     soft_config().caps.MaxTextureWidth = 64;
     soft_config().caps.MaxTextureHeight = 32;
     write_tga("textures/huge.tga", 100, 80, pattern_texel);
-    int slot = tex_get("textures/huge");
-    ASSERT_EQ(slot, 2046);
-    IDirect3DTexture8* texture = g_textures[slot].texture;
-    D3DSURFACE_DESC desc;
-    ASSERT_EQ(texture->GetLevelDesc(0, &desc), D3D_OK);
-    EXPECT_EQ(desc.Width, 64u);
-    EXPECT_EQ(desc.Height, 32u);
-    EXPECT_EQ(texel_at(texture, 0, 63, 31), pattern_texel(63, 31));
-    EXPECT_EQ(texel_at(texture, 0, 0, 31), pattern_texel(0, 31));
-    EXPECT_EQ(g_textures[slot].width, 100);
+    ASSERT_EQ(tex_get("textures/huge"), 2045);
+    EXPECT_EQ(level0(2045).Width, 64u);
+    EXPECT_EQ(level0(2045).Height, 32u);
+    EXPECT_EQ(texel_at(g_textures[2045].texture, 0, 63, 31), pattern_texel(63, 31));
+    EXPECT_EQ(texel_at(g_textures[2045].texture, 0, 0, 31), pattern_texel(0, 31));
+    EXPECT_EQ(g_textures[2045].width, 100);
 }
 
 TEST_F(TextureTable, AFailedLockFailsTheLoad)
 {
     write_tga("textures/locked.tga", 2, 2, pattern_texel);
-    // Allow ever more locks until the load goes through: every shorter
-    // allowance must fail the load and leave the slot empty.
+    // Every allowance of locks short of what the load needs fails it and leaves the slot empty.
     int allowed = 0;
     for (; allowed < 16; ++allowed) {
         rec_->faults->texture_locks_left = allowed;
-        int slot = tex_load("textures/locked", 100);
-        if (slot >= 0)
+        if (tex_load("textures/locked", 100) >= 0)
             break;
         EXPECT_EQ(g_textures[100].texture, nullptr) << allowed << " locks";
         EXPECT_STREQ(g_textures[100].name, "") << allowed << " locks";
-        EXPECT_EQ(log_lines().back(), "failed ... ");
+        EXPECT_EQ(log_lines().back(), FAILED);
     }
     rec_->faults->texture_locks_left = -1;
     ASSERT_LT(allowed, 16);
@@ -170,52 +138,25 @@ TEST_F(TextureTable, AFailedLockFailsTheLoad)
     EXPECT_EQ(texel_at(g_textures[100].texture, 0, 1, 1), pattern_texel(1, 1));
 }
 
-TEST_F(TextureTable, BlankTexturesAreZeroInEveryLevel)
+TEST_F(TextureTable, BlankTexturesAreNamedAndTheirChainsFollowLevelZero)
 {
     int fire = tex_create_named(64, 128, "*fire");
     ASSERT_EQ(fire, 2046);
-    EXPECT_STREQ(g_textures[fire].name, "*fire");
-    EXPECT_EQ(g_textures[fire].width, 64);
-    EXPECT_EQ(g_textures[fire].height, 128);
+    EXPECT_EQ(tex_find("*FIRE"), fire);
+    EXPECT_EQ(std::make_pair(g_textures[fire].width, g_textures[fire].height),
+              std::make_pair(64, 128));
     IDirect3DTexture8* texture = g_textures[fire].texture;
     ASSERT_EQ(texture->GetLevelCount(), 8u);
-    for (UINT level = 0; level < 8; ++level) {
-        D3DSURFACE_DESC desc;
-        texture->GetLevelDesc(level, &desc);
-        D3DLOCKED_RECT lock;
-        ASSERT_EQ(texture->LockRect(level, &lock, nullptr, D3DLOCK_READONLY), D3D_OK);
-        uint32_t any = 0;
-        for (UINT y = 0; y < desc.Height; ++y)
-            for (UINT x = 0; x < desc.Width; ++x)
-                any |= static_cast<const uint32_t*>(lock.pBits)[y * UINT(lock.Pitch) / 4 + x];
-        texture->UnlockRect(level);
-        EXPECT_EQ(any, 0u) << "level " << level;
-    }
-    EXPECT_EQ(tex_find("*FIRE"), fire);
-
-    // Rewriting level 0 and asking for the chain brings the levels along.
-    for (int y = 0; y < 128; ++y)
-        for (int x = 0; x < 64; ++x)
-            write_texel(texture, 0, x, y, 0xFF204060u);
+    EXPECT_EQ(texel_at(texture, 0, 63, 127), 0u);
+    for (int i = 0; i < 64 * 128; ++i)
+        write_texel(texture, 0, i % 64, i / 64, 0xFF204060u);
     tex_update_mips(fire);
     EXPECT_EQ(texel_at(texture, 7, 0, 0), 0xFF204060u);
     tex_update_mips(5);    // an empty slot
     tex_update_mips(4096); // outside the table
 }
 
-TEST_F(TextureTable, CreationFailuresLeaveSlotsFree)
-{
-    soft_config().refused_format[D3DFMT_A8R8G8B8] = true;
-    EXPECT_EQ(tex_create_named(16, 16, "*lightmap1"), -1);
-    EXPECT_EQ(tex_create(16, 16, "*x", 12), -1);
-    EXPECT_EQ(tex_create(16, 16, "*x", -1), -1);
-    EXPECT_EQ(tex_create(16, 16, "*x", TEXTURE_SLOT_COUNT), -1);
-    EXPECT_EQ(occupied(), 0);
-    EXPECT_EQ(tex_alloc_slot(), 2046);
-    EXPECT_TRUE(log_lines().empty()); // creation logs nothing
-}
-
-TEST_F(TextureTable, ReplacingASlotReleasesItsTexture)
+TEST_F(TextureTable, ReplacingReleasesAndFailedCreationsOrAFullTableLeaveSlotsAlone)
 {
     ASSERT_EQ(tex_create(4, 4, "*first", 20), 20);
     IDirect3DTexture8* first = g_textures[20].texture;
@@ -223,14 +164,19 @@ TEST_F(TextureTable, ReplacingASlotReleasesItsTexture)
     ASSERT_EQ(tex_create(4, 4, "*second", 20), 20);
     EXPECT_EQ(first->Release(), 0u); // the table no longer held it
     EXPECT_STREQ(g_textures[20].name, "*second");
-
     tex_free_all();
     EXPECT_EQ(occupied(), 0);
     EXPECT_EQ(tex_find("*second"), MISSING_TEXTURE_SLOT);
-}
 
-TEST_F(TextureTable, AFullTableRefusesQuietly)
-{
+    soft_config().refused_format[D3DFMT_A8R8G8B8] = true;
+    EXPECT_EQ(tex_create_named(16, 16, "*lightmap1"), -1);
+    for (int slot : {12, -1, TEXTURE_SLOT_COUNT})
+        EXPECT_EQ(tex_create(16, 16, "*x", slot), -1) << slot;
+    EXPECT_EQ(occupied(), 0);
+    EXPECT_EQ(tex_alloc_slot(), 2046);
+    EXPECT_TRUE(log_lines().empty()); // creation logs nothing
+
+    soft_config().refused_format[D3DFMT_A8R8G8B8] = false; // a full table refuses quietly
     for (int i = 1; i <= 2046; ++i)
         ASSERT_EQ(tex_create_named(1, 1, "*filler"), 2047 - i);
     EXPECT_EQ(tex_alloc_slot(), -1);
