@@ -1,17 +1,10 @@
-// Flights on disk, bench statistics, and what the frame loop does with them.
+// Flights on disk and bench statistics.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <filesystem>
 #include <fstream>
 
 #include "app/bench.h"
-#include "app/cmdline.h"
 #include "app/flight.h"
-#include "app/loop.h"
-#include "app/shell.h"
-#include "gfx/device.h"
-#include "input/mouse.h"
 #include "test_util.h"
 
 namespace {
@@ -94,59 +87,6 @@ TEST(Bench, LeavesOutTheWarmUpAndTakesNearestRankPercentiles)
     EXPECT_EQ(short_run.frames, 2);
     EXPECT_NEAR(short_run.p99_ms, 30.0, 1e-9);
     EXPECT_EQ(bench_summarise({}, {}, 1.0).frames, 0);
-}
-
-class ReplayLoop : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(sys_init(true), 1);
-        ASSERT_NE(create_main_window(64, 48, nullptr, false), nullptr);
-        ASSERT_EQ(_gfx_init(64, 48, 0), 1);
-        g_quit = 0;
-        g_clock = g_time = g_frame_dt = 0.0f;
-        g_frame_count = 0;
-        g_loop_max_frames = 0;
-        g_loop_fixed_step = 0.0;
-    }
-    void TearDown() override
-    {
-        g_flight_replaying = false;
-        g_flight_replay.clear();
-        g_flight_next = 0;
-        _gfx_deinit();
-        g_gfx_ready = 0;
-        sys_shutdown();
-    }
-};
-
-TEST_F(ReplayLoop, FlightReplacesClockAndMouseAndEndsTheRun)
-{
-    g_flight_replay = {{0.25f, 5, -2, 2}, {0.5f, 0, 0, 2}, {0.125f, -7, 1, 0}};
-    g_flight_replaying = true;
-    g_flight_next = 0;
-    run_main_loop();
-    EXPECT_EQ(g_frame_count, 3);
-    EXPECT_FLOAT_EQ(g_time, 0.875f);
-    EXPECT_FLOAT_EQ(g_frame_dt, 0.125f);
-    EXPECT_EQ(g_mouse_dx, -7);
-    EXPECT_EQ(g_mouse_dy, 1);
-    EXPECT_EQ(g_mouse_buttons, 0);
-}
-
-TEST_F(ReplayLoop, F12WritesNumberedScreenshotsWithoutReplacingFiles)
-{
-    ScratchDir scratch;
-    write_text("storm-0001.png", "not a picture, and it must survive");
-    main_wnd_proc(g_hwnd, WM_KEYDOWN, VK_F12, 0);
-    g_loop_max_frames = 1;
-    run_main_loop();
-    EXPECT_TRUE(std::filesystem::exists("storm-0002.png"));
-    std::ifstream kept("storm-0001.png");
-    std::string text;
-    std::getline(kept, text);
-    EXPECT_EQ(text, "not a picture, and it must survive");
-    EXPECT_EQ(g_screenshot_requested, 0);
 }
 
 } // namespace

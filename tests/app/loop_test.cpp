@@ -3,13 +3,19 @@
 
 #include <SDL.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "app/cmdline.h"
+#include "app/flight.h"
 #include "app/loop.h"
 #include "app/shell.h"
 #include "app/sys.h"
 #include "gfx/device.h"
 #include "gfx/soft/soft_device.h"
+#include "input/mouse.h"
 #include "scene/storm.h"
+#include "test_util.h"
 
 namespace {
 
@@ -39,6 +45,9 @@ protected:
     void TearDown() override
     {
         g_scenes[0] = saved_scene_;
+        g_flight_replaying = false;
+        g_flight_replay.clear();
+        g_flight_next = 0;
         _gfx_deinit();
         g_gfx_ready = 0;
         sys_shutdown();
@@ -148,6 +157,35 @@ TEST_F(FrameLoop, WindowProcedureHandlesItsMessageTable)
     g_quit = 0;
     EXPECT_EQ(main_wnd_proc(g_hwnd, WM_KEYDOWN, VK_ESCAPE, 0), 1);
     EXPECT_EQ(g_quit, 1);
+}
+
+TEST_F(FrameLoop, FlightReplacesClockAndMouseAndEndsTheRun)
+{
+    g_flight_replay = {{0.25f, 5, -2, 2}, {0.5f, 0, 0, 2}, {0.125f, -7, 1, 0}};
+    g_flight_replaying = true;
+    g_flight_next = 0;
+    run_main_loop();
+    EXPECT_EQ(g_frame_count, 3);
+    EXPECT_FLOAT_EQ(g_time, 0.875f);
+    EXPECT_FLOAT_EQ(g_frame_dt, 0.125f);
+    EXPECT_EQ(g_mouse_dx, -7);
+    EXPECT_EQ(g_mouse_dy, 1);
+    EXPECT_EQ(g_mouse_buttons, 0);
+}
+
+TEST_F(FrameLoop, F12WritesNumberedScreenshotsWithoutReplacingFiles)
+{
+    ScratchDir scratch;
+    std::ofstream("storm-0001.png") << "not a picture, and it must survive";
+    main_wnd_proc(g_hwnd, WM_KEYDOWN, VK_F12, 0);
+    g_loop_max_frames = 1;
+    run_main_loop();
+    EXPECT_TRUE(std::filesystem::exists("storm-0002.png"));
+    std::ifstream kept("storm-0001.png");
+    std::string text;
+    std::getline(kept, text);
+    EXPECT_EQ(text, "not a picture, and it must survive");
+    EXPECT_EQ(g_screenshot_requested, 0);
 }
 
 } // namespace
