@@ -6,19 +6,18 @@
 // a run exactly repeatable.
 #include "app/loop.h"
 
+#include <cstdio>
+
+#include "app/cmdline.h"
+#include "app/flight.h"
+#include "app/run_options.h"
+#include "app/screenshot.h"
 #include "app/shell.h"
 #include "app/sys.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "input/mouse.h"
 #include "scene/storm.h"
-
-#include "app/cmdline.h"
-#include "app/flight.h"
-#include "app/run_options.h"
-#include "app/screenshot.h"
-
-#include <cstdio>
 
 SceneOps g_scenes[1] = {
     {storm_init, storm_update, nullptr, hud_draw, storm_draw_world},
