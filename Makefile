@@ -7,7 +7,8 @@ GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 # Arguments for `make run`; on a machine without a display it runs headless.
 ARGS       ?= -w
 
-export SDL_AUDIODRIVER ?= dummy
+# Tests run without a display or a sound card.
+TEST_ENV   := SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
 
 .PHONY: run test deps build unit-test asan-test tsan-test fuzz-test clean
 
@@ -21,18 +22,19 @@ build: deps
 run: build
 	@./scripts/run.sh $(BUILD)/storm $(ARGS)
 
-# Every test: the unit suite, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and a short run of each fuzzer.
+# Every test: the unit suite with the golden frames, the same under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the unit suite under
+# ThreadSanitizer, and a short run of each fuzzer.
 test: unit-test asan-test tsan-test fuzz-test
 
 unit-test: build
-	cd $(BUILD) && SDL_VIDEODRIVER=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
 
 asan-test: deps
 	@[ -f $(BUILD)-asan/CMakeCache.txt ] || cmake -S . -B $(BUILD)-asan $(GENERATOR) \
 		-DCMAKE_BUILD_TYPE=Debug -DSTORM_SANITIZE=ON
 	cmake --build $(BUILD)-asan -j $(JOBS)
-	cd $(BUILD)-asan && SDL_VIDEODRIVER=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD)-asan && $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
 
 # The audio thread and the frame loop share state: the suite once more under
 # ThreadSanitizer.
@@ -40,7 +42,7 @@ tsan-test: deps
 	@[ -f $(BUILD)-tsan/CMakeCache.txt ] || cmake -S . -B $(BUILD)-tsan $(GENERATOR) \
 		-DCMAKE_BUILD_TYPE=Debug -DSTORM_TSAN=ON
 	cmake --build $(BUILD)-tsan -j $(JOBS)
-	cd $(BUILD)-tsan && SDL_VIDEODRIVER=offscreen ctest --output-on-failure -j $(JOBS) -L unit
+	cd $(BUILD)-tsan && $(TEST_ENV) ctest --output-on-failure -j $(JOBS) -L unit
 
 fuzz-test: deps
 	./scripts/run-fuzz.sh $(BUILD)-fuzz

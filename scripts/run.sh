@@ -3,7 +3,7 @@
 # the committed flight headless with the software renderer, writes a few of
 # its frames as PNG and prints where they are, with the frame-rate figures.
 set -eu
-exe="$1"; shift
+exe="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; shift
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
     exec "$exe" "$@"
