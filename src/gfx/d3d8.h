@@ -9,12 +9,6 @@
 #include "app/sys.h"
 #include "gfx/math3d.h"
 
-typedef int32_t HRESULT;
-typedef uint32_t DWORD;
-typedef uint32_t UINT;
-typedef int32_t INT;
-typedef int32_t BOOL;
-typedef uint8_t BYTE;
 typedef uint32_t D3DCOLOR;
 typedef Matrix D3DMATRIX;
 
@@ -24,8 +18,6 @@ constexpr HRESULT D3DERR_INVALIDCALL = static_cast<HRESULT>(0x8876086Cu);
 constexpr HRESULT D3DERR_OUTOFVIDEOMEMORY = static_cast<HRESULT>(0x8876017Cu);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 
-inline bool FAILED(HRESULT hr) { return hr < 0; }
-inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 
 constexpr UINT D3D_SDK_VERSION = 120;
 constexpr UINT D3DADAPTER_DEFAULT = 0;

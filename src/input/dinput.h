@@ -7,22 +7,6 @@
 
 #include "app/sys.h"
 
-typedef int32_t HRESULT;
-typedef uint32_t DWORD;
-typedef int32_t LONG;
-typedef uint32_t ULONG;
-typedef uintptr_t UINT_PTR;
-
-#ifndef GUID_DEFINED
-#define GUID_DEFINED
-struct GUID {
-    uint32_t Data1;
-    uint16_t Data2;
-    uint16_t Data3;
-    uint8_t Data4[8];
-};
-#endif
-
 constexpr DWORD DIRECTINPUT_VERSION = 0x0800;
 
 extern const GUID IID_IDirectInput8A;

@@ -12,22 +12,6 @@
 
 #include "app/sys.h"
 
-typedef int32_t HRESULT;
-typedef uint32_t DWORD;
-typedef uint16_t WORD;
-typedef int32_t LONG;
-typedef uint32_t ULONG;
-
-#ifndef GUID_DEFINED
-#define GUID_DEFINED
-struct GUID {
-    uint32_t Data1;
-    uint16_t Data2;
-    uint16_t Data3;
-    uint8_t Data4[8];
-};
-#endif
-
 // Results. The failures are HRESULTs with the top bit set.
 constexpr HRESULT DS_OK = 0;
 constexpr HRESULT DSERR_ALLOCATED = static_cast<HRESULT>(0x8878000Au);
