@@ -9,11 +9,11 @@
 #include <cstdio>
 
 #include "app/cmdline.h"
-#include "app/flight.h"
+#include "app/recording.h"
 #include "app/run_options.h"
 #include "app/screenshot.h"
-#include "app/shell.h"
-#include "app/sys.h"
+#include "app/window.h"
+#include "platform/sys.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "input/mouse.h"
@@ -26,20 +26,10 @@ int32_t g_scene_index = 0;
 
 uint32_t g_loop_start_ticks = 0;
 uint32_t g_frame_ticks = 0;
-float g_clock = 0.0f;
-float g_frame_dt = 0.0f;
-float g_time = 0.0f;
 
 int g_loop_max_frames = 0;
 double g_loop_fixed_step = 0.0;
 int64_t g_frame_count = 0;
-int32_t g_screenshot_requested = 0;
-
-float clock_seconds(uint32_t start_ticks, uint32_t now_ticks)
-{
-    uint32_t elapsed = now_ticks - start_ticks; // modulo 2^32 by definition
-    return static_cast<float>(static_cast<int64_t>(elapsed)) / 1000.0f;
-}
 
 void scene_start()
 {
@@ -50,9 +40,7 @@ void scene_start()
 
 void scene_tick(float seconds)
 {
-    g_frame_dt = seconds - g_clock;
-    g_clock = seconds;
-    g_time = g_clock;
+    clock_advance(seconds);
     if (g_scenes[g_scene_index].update)
         g_scenes[g_scene_index].update();
     // The storm scene is updated a second time on purpose: its rates were
@@ -62,8 +50,7 @@ void scene_tick(float seconds)
 
 static D3DCOLOR clear_colour()
 {
-    return 0xFF000000u | (uint32_t(g_fog_color[0]) & 0xFF) << 16 |
-           (uint32_t(g_fog_color[1]) & 0xFF) << 8 | (uint32_t(g_fog_color[2]) & 0xFF);
+    return storm_fog_argb(g_fog_color);
 }
 
 void render_frame()
@@ -96,7 +83,7 @@ static float next_frame_seconds()
 // A replayed frame replaces the clock and the mouse with the flight's line.
 static void replay_frame(double* replay_clock, float* seconds)
 {
-    const FlightFrame& frame = g_flight_replay[g_flight_next++];
+    const RecordedFrame& frame = g_replay_frames[g_replay_next++];
     g_mouse_dx = frame.dx;
     g_mouse_dy = frame.dy;
     g_mouse_buttons = frame.buttons;
@@ -126,7 +113,7 @@ void run_main_loop()
         MSG msg;
         if (sys_peek_message(g_hwnd, &msg))
             main_wnd_proc(msg.hwnd, msg.message, msg.wParam, msg.lParam);
-        if (g_flight_replaying && g_flight_next >= g_flight_replay.size()) {
+        if (g_replaying && g_replay_next >= g_replay_frames.size()) {
             g_quit = 1; // the flight is over, and so is the run
             break;
         }
@@ -134,14 +121,14 @@ void run_main_loop()
         g_frame_ticks = sys_ticks();
         in_poll();
         float seconds;
-        if (g_flight_replaying) {
+        if (g_replaying) {
             replay_frame(&replay_clock, &seconds);
         } else {
             seconds = next_frame_seconds();
         }
-        if (g_flight_record) {
-            FlightFrame frame = {seconds - g_clock, g_mouse_dx, g_mouse_dy, g_mouse_buttons};
-            flight_write_frame(g_flight_record, frame);
+        if (g_recording_file) {
+            RecordedFrame frame = {seconds - g_clock, g_mouse_dx, g_mouse_dy, g_mouse_buttons};
+            recording_write_frame(g_recording_file, frame);
         }
         scene_tick(seconds);
         render_frame();

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "base/clock.h"
+
 // One scene's callbacks; an empty slot is skipped. The order is the table's layout.
 struct SceneOps {
     void (*init)();
@@ -16,20 +18,12 @@ extern int32_t g_scene_index;
 
 extern uint32_t g_loop_start_ticks; // tick count when the loop began
 extern uint32_t g_frame_ticks;      // tick count of the current iteration
-extern float g_clock;               // seconds from the loop's start to this frame
-extern float g_frame_dt;            // seconds since the previous frame
-extern float g_time;                // the scene's time; equal to g_clock
 
 // Run controls from the long options: stop after this many frames (0 = never);
 // a fixed step in seconds replaces the tick counter (0 = use the counter).
 extern int g_loop_max_frames;
 extern double g_loop_fixed_step;
 extern int64_t g_frame_count;       // frames rendered so far
-extern int32_t g_screenshot_requested; // set by F12; the loop writes one after the frame
-
-// Seconds between two tick readings; the unsigned difference keeps the clock
-// continuous when the counter wraps.
-float clock_seconds(uint32_t start_ticks, uint32_t now_ticks);
 
 // Selects scene 0 and runs its init.
 void scene_start();

@@ -1,5 +1,5 @@
 // Run options around the frame loop. Owns the open recording, the loaded
-// replay (through app/flight), the frames to photograph and the frame
+// replay (through app/recording), the frames to photograph and the frame
 // timings of --bench. Nothing here changes what the scene sees except the
 // replay, which stands in for the clock and the mouse.
 #include "app/run_options.h"
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/bench.h"
-#include "app/flight.h"
+#include "app/recording.h"
 #include "app/screenshot.h"
 #include "gfx/backend.h"
 #include "gfx/device.h"
@@ -25,23 +25,23 @@ static std::vector<std::string> s_shots_written;
 
 int run_options_begin(const LaunchOptions& options, FILE* err)
 {
-    g_flight_replaying = false;
-    g_flight_next = 0;
-    g_flight_replay.clear();
+    g_replaying = false;
+    g_replay_next = 0;
+    g_replay_frames.clear();
     if (!options.replay_path.empty()) {
-        if (!flight_load(options.replay_path.c_str(), &g_flight_replay, err))
+        if (!recording_load(options.replay_path.c_str(), &g_replay_frames, err))
             return 0;
-        g_flight_replaying = true;
+        g_replaying = true;
     }
     if (!options.record_path.empty()) {
-        g_flight_record = std::fopen(options.record_path.c_str(), "w");
-        if (!g_flight_record) {
+        g_recording_file = std::fopen(options.record_path.c_str(), "w");
+        if (!g_recording_file) {
             std::fprintf(err, "storm: cannot write the recording '%s': %s\n",
                          options.record_path.c_str(), std::strerror(errno));
             return 0;
         }
         std::fputs("# storm flight: seconds of the frame step, mouse dx, dy, buttons\n",
-                   g_flight_record);
+                   g_recording_file);
     }
     s_bench = options.bench;
     s_frame_starts.clear();
@@ -76,9 +76,9 @@ void run_options_after_frame(int64_t frame_number)
 
 void run_options_end(int width, int height)
 {
-    if (g_flight_record) {
-        std::fclose(g_flight_record);
-        g_flight_record = nullptr;
+    if (g_recording_file) {
+        std::fclose(g_recording_file);
+        g_recording_file = nullptr;
     }
     for (const std::string& path : s_shots_written)
         std::printf("storm: frame written to %s\n", path.c_str());

@@ -1,4 +1,4 @@
-// Process entry. Owns g_hwnd and g_quit and the order in which subsystems
+// Process entry. Owns the order in which subsystems
 // come up and go down. A missing window, device or renderer ends the program
 // with exit code 1; a missing archive, mouse or sound does not. Everything
 // that was set up is taken down in reverse order after the frame loop.
@@ -9,53 +9,24 @@
 #include <vector>
 
 #include "app/cmdline.h"
-#include "app/crt_rand.h"
-#include "app/log.h"
 #include "app/loop.h"
 #include "app/run_options.h"
+#include "app/window.h"
+#include "base/crt_rand.h"
+#include "base/log.h"
 #include "gfx/backend.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
+#include "gfx/soft/soft_device.h"
 #include "input/mouse.h"
+#include "platform/sys.h"
 #include "res/files.h"
 #include "snd/sound.h"
 
-HWND g_hwnd = nullptr;
-int32_t g_quit = 0;
-
-HWND create_main_window(int width, int height, HINSTANCE, bool fullscreen)
-{
-    g_hwnd = sys_create_window(WINDOW_TITLE, width, height, fullscreen);
-    return g_hwnd;
-}
-
-intptr_t main_wnd_proc(HWND, uint32_t message, uintptr_t wparam, intptr_t lparam)
-{
-    switch (message) {
-    case WM_SIZE:
-        _gfx_resize(static_cast<int>(lparam & 0xFFFF), static_cast<int>((lparam >> 16) & 0xFFFF), 0);
-        return 0;
-    case WM_ACTIVATE:
-        if ((wparam & 0xFFFF) != WA_INACTIVE)
-            in_acquire();
-        return 0;
-    case WM_PAINT:
-        return 1; // every frame is drawn anyway
-    case WM_CLOSE:
-        g_quit = 1; // the window stays until the process ends
-        return 1;
-    case WM_KEYDOWN:
-        if (wparam == VK_ESCAPE) {
-            g_quit = 1;
-            return 1;
-        }
-        if (wparam == VK_F12)
-            g_screenshot_requested = 1;
-        return 0;
-    default:
-        return 0;
-    }
-}
+// The device backends the program can run on; the first is the default.
+static const GfxBackend BACKENDS[] = {
+    {"soft", soft_create_direct3d},
+};
 
 // Resources are looked for under --data, or else in the current directory,
 // beside the executable (so build/storm runs from anywhere) and in the
@@ -103,6 +74,7 @@ int storm_main(int argc, const char* const* argv)
     apply_run_controls(options);
     if (!run_options_begin(options, stderr))
         return 2;
+    gfx_set_backends(BACKENDS, int(sizeof BACKENDS / sizeof BACKENDS[0]));
     gfx_select_backend(options.renderer.c_str());
 
     log_open();

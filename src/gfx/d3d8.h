@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/sys.h"
+#include "base/types.h"
 #include "gfx/math3d.h"
 
 typedef uint32_t D3DCOLOR;

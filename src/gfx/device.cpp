@@ -5,8 +5,7 @@
 // aspect ratio the camera projection reads.
 #include "gfx/device.h"
 
-#include "app/log.h"
-#include "app/shell.h"
+#include "base/log.h"
 
 IDirect3D8* g_d3d = nullptr;
 IDirect3DDevice8* g_device = nullptr;

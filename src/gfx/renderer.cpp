@@ -16,7 +16,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "gfx/device.h"
 #include "gfx/texture.h"
 

@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "gfx/device.h"
 #include "gfx/texture_create.h"
 #include "res/files.h"

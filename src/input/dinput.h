@@ -1,11 +1,11 @@
 // The DirectInput 8 subset the mouse uses: the input object, the system
 // mouse as a buffered device in the standard mouse data format, and the
-// documented result codes, offsets and constants. The implementation
-// (dinput_sdl.cpp) reads the mouse through the platform layer's mouse sink.
+// documented result codes, offsets and constants. The platform layer reads
+// the real mouse and reports what it sees through the di_ calls at the end.
 #pragma once
 #include <cstdint>
 
-#include "app/sys.h"
+#include "base/types.h"
 
 constexpr DWORD DIRECTINPUT_VERSION = 0x0800;
 
@@ -48,10 +48,6 @@ constexpr DWORD DIMOFS_BUTTON1 = 13;
 constexpr DWORD DIMOFS_BUTTON2 = 14;
 constexpr DWORD DIMOFS_BUTTON3 = 15;
 
-// One wheel notch.
-constexpr LONG WHEEL_DELTA = 120;
-
-constexpr DWORD DIGDD_PEEK = 1;
 constexpr DWORD DIPH_DEVICE = 0;
 
 struct DIMOUSESTATE {
@@ -123,10 +119,9 @@ struct IDirectInputDevice8 {
     // Starts reading, with an empty buffer. A foreground device fails with
     // DIERR_OTHERAPPHASPRIO while its window lacks the focus.
     virtual HRESULT Acquire() = 0;
-    virtual HRESULT Unacquire() = 0;
-    // Takes up to *count events, oldest first, and stores how many it took.
-    // Without DIGDD_PEEK they leave the buffer; a null `events` only drops
-    // them. DI_BUFFEROVERFLOW reports events lost since the last read;
+    // Takes up to *count events, oldest first, out of the buffer and stores
+    // how many it took; a null `events` only drops them. Flags are not
+    // used. DI_BUFFEROVERFLOW reports events lost since the last read;
     // DIERR_INPUTLOST, once, that the focus went and the device must be
     // acquired again; DIERR_NOTACQUIRED after that.
     virtual HRESULT GetDeviceData(DWORD event_size, DIDEVICEOBJECTDATA* events, DWORD* count,
@@ -150,3 +145,17 @@ struct IDirectInput8 {
 // version must be DIRECTINPUT_VERSION and iid IID_IDirectInput8A.
 HRESULT DirectInput8Create(HINSTANCE instance, DWORD version, const GUID& iid, void** out,
                            void* outer);
+
+// ---- what the platform layer reports ---------------------------------------
+
+// Whether there is a mouse to read at all; without one (headless runs)
+// CreateDevice fails with DIERR_DEVICENOTREG.
+void di_attach_mouse(bool attached);
+// One movement in the device's relative units, y growing towards the user,
+// and one change of button 0 (left), 1 (right), 2 (middle) or 3. Taken only
+// while the device is acquired. `time` is in milliseconds.
+void di_mouse_motion(int32_t dx, int32_t dy, DWORD time);
+void di_mouse_button(int button, bool pressed, DWORD time);
+// The window gained or lost the focus; losing it takes a foreground device
+// away (DIERR_INPUTLOST on the next read, what was buffered is dropped).
+void di_window_focus(bool active);

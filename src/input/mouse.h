@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/sys.h"
+#include "base/types.h"
 
 struct IDirectInput8;
 struct IDirectInputDevice8;

@@ -1,7 +1,7 @@
 // Lightning bolt: a tall camera-facing billboard at the strike point, drawn
 // additively over everything while the flash is strong and flickering out as
 // it fades. It inherits every state but fog from the fire pass before it.
-#include "app/crt_rand.h"
+#include "base/crt_rand.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "scene/storm.h"

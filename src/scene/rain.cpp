@@ -2,7 +2,7 @@
 // faces of a narrow square tube around the camera's vertical axis. The
 // texture scrolls down at 4 units a second and the tube turns half a degree
 // a second. Drawn last and without depth test, the rain lies over the world.
-#include "app/loop.h"
+#include "base/clock.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "scene/storm.h"

@@ -5,6 +5,7 @@
 // pass inherits, so the order of the passes below is part of the look.
 #include "scene/storm.h"
 
+#include "base/clock.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "gfx/texture.h"
@@ -75,4 +76,15 @@ void storm_draw_world()
     fire_draw();
     bolt_draw();
     rain_draw();
+}
+
+// Called twice a frame by the frame loop: the camera flies, the flash fades,
+// then the weather draws its chances.
+void storm_update()
+{
+    float dt = g_frame_dt;
+    Vec3 dir;
+    camera_fly(dt, &dir);
+    g_flash = g_flash / (1.0f + dt);
+    lightning_update();
 }

@@ -20,14 +20,23 @@ void storm_init();
 void storm_draw_world();
 void rain_water_init();
 
-// --- Camera flight and storm events (storm_update.cpp) ---
+// The scene's update: camera, flash, weather. Twice a frame.
+void storm_update();
+
+// --- Camera flight (camera.cpp) ---
 extern float g_cam_yaw;   // degrees, unbounded
 extern float g_cam_pitch; // degrees, unbounded
 extern float g_cam_speed; // units per second, 0..5
-extern float g_flash;     // lightning flash strength
+// Turns and moves the camera by the frame's mouse input over `dt` seconds;
+// `dir` receives the unit view direction.
+void camera_fly(float dt, Vec3* dir);
+
+// --- Lightning and weather (lightning.cpp) ---
+extern float g_flash; // lightning flash strength
 extern float g_last_strike;
 extern Vec3 g_bolt_pos;
-void storm_update();
+// Strikes, thunder, the fog's flicker and breathing, on g_time.
+void lightning_update();
 
 // --- Terrain (terrain.cpp) ---
 constexpr int TERRAIN_GRID = 256;

@@ -4,7 +4,7 @@
 // test depth; its blend factors and stage-0 alpha stay set for the leaves.
 #include <cmath>
 
-#include "app/loop.h"
+#include "base/clock.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "scene/storm.h"

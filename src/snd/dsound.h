@@ -10,7 +10,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/sys.h"
+#include "base/types.h"
 
 // Results. The failures are HRESULTs with the top bit set.
 constexpr HRESULT DS_OK = 0;

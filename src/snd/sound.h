@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/sys.h"
+#include "base/types.h"
 #include "snd/dsound.h"
 
 constexpr int SOUND_SLOTS = 2048;

@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/crt_rand.h"
-#include "app/log.h"
+#include "base/crt_rand.h"
+#include "base/log.h"
 #include "test_util.h"
 
 namespace {

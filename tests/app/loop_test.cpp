@@ -7,10 +7,10 @@
 #include <fstream>
 
 #include "app/cmdline.h"
-#include "app/flight.h"
+#include "app/recording.h"
 #include "app/loop.h"
-#include "app/shell.h"
-#include "app/sys.h"
+#include "app/window.h"
+#include "platform/sys.h"
 #include "gfx/device.h"
 #include "gfx/soft/soft_device.h"
 #include "input/mouse.h"
@@ -45,9 +45,9 @@ protected:
     void TearDown() override
     {
         g_scenes[0] = saved_scene_;
-        g_flight_replaying = false;
-        g_flight_replay.clear();
-        g_flight_next = 0;
+        g_replaying = false;
+        g_replay_frames.clear();
+        g_replay_next = 0;
         _gfx_deinit();
         g_gfx_ready = 0;
         sys_shutdown();
@@ -161,9 +161,9 @@ TEST_F(FrameLoop, WindowProcedureHandlesItsMessageTable)
 
 TEST_F(FrameLoop, FlightReplacesClockAndMouseAndEndsTheRun)
 {
-    g_flight_replay = {{0.25f, 5, -2, 2}, {0.5f, 0, 0, 2}, {0.125f, -7, 1, 0}};
-    g_flight_replaying = true;
-    g_flight_next = 0;
+    g_replay_frames = {{0.25f, 5, -2, 2}, {0.5f, 0, 0, 2}, {0.125f, -7, 1, 0}};
+    g_replaying = true;
+    g_replay_next = 0;
     run_main_loop();
     EXPECT_EQ(g_frame_count, 3);
     EXPECT_FLOAT_EQ(g_time, 0.875f);

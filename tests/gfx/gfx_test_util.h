@@ -12,9 +12,8 @@
 #include <vector>
 
 #include "../test_util.h"
-#include "app/log.h"
-#include "app/shell.h"
-#include "app/sys.h"
+#include "base/log.h"
+#include "platform/sys.h"
 #include "gfx/device.h"
 #include "gfx/record/record_device.h"
 #include "gfx/renderer.h"
@@ -89,7 +88,8 @@ class GfxTest : public ::testing::Test
         soft_config_reset();
         scratch_ = std::make_unique<ScratchDir>();
         ASSERT_EQ(sys_init(true), 1);
-        ASSERT_NE(create_main_window(64, 48, nullptr, false), nullptr);
+        g_hwnd = sys_create_window("test", 64, 48, false);
+        ASSERT_NE(g_hwnd, nullptr);
         record_install();
         bool created = _gfx_init(64, 48, 0) == 1;
         record_uninstall();

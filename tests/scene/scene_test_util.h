@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/cmdline.h"
-#include "app/crt_rand.h"
+#include "base/crt_rand.h"
 #include "app/loop.h"
 #include "gfx/gfx_test_util.h"
 #include "input/mouse.h"

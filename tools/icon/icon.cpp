@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/sys.h"
+#include "platform/sys.h"
 #include "res/png_write.h"
 
 int main(int argc, char** argv)

@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "gfx/backend.h"
 #include "gfx/soft/soft_internal.h"
 
 static SoftConfig s_config;
@@ -362,7 +363,7 @@ HRESULT SoftDevice::Present(const RECT*, const RECT*, HWND override_window, cons
             pixel = quantise_r5g6b5(pixel);
     }
     HWND target = override_window ? override_window : window_;
-    sys_present_pixels(target, presented_.data(), width_, height_, width_ * 4);
+    gfx_present_pixels(target, presented_.data(), width_, height_, width_ * 4);
     return D3D_OK;
 }
 

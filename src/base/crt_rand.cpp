@@ -1,7 +1,7 @@
 // One linear congruential sequence shared by the whole program, with the
 // multiplier and increment of the Microsoft C runtime. The state wraps modulo
 // 2^32 by unsigned arithmetic; the result is bits 16..30 of the new state.
-#include "app/crt_rand.h"
+#include "base/crt_rand.h"
 
 static uint32_t s_rand_state = 1;
 

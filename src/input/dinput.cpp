@@ -1,12 +1,11 @@
-// DirectInput over SDL2. Owns the input object and the one system mouse
-// device: its settings, its acquired state and its event buffer.
+// The DirectInput 8 stand-in. Owns the input object and the one system
+// mouse device: its settings, its acquired state and its event buffer.
 //
-// Mouse events come from the platform layer's mouse sink, which the window's
-// event pump calls for every SDL mouse event; window focus changes come from
-// an SDL event watch, at the moment SDL queues them, so that no movement is
-// taken between the loss of the focus and the window message that reports it.
-// Everything runs on the program's thread: the watch only acts on window
-// events, which SDL queues on the thread that pumps.
+// The platform layer reads the real mouse and reports to it through the di_
+// calls of dinput.h: each movement and button change as it is taken from the
+// window's events, and each focus change at the moment it is queued, so that
+// no movement is taken between the loss of the focus and the window message
+// that reports it. Everything runs on the program's thread.
 //
 // The buffer keeps DirectInput's order of changes, with one difference that
 // keeps it useful with mice that report thousands of times a second:
@@ -16,12 +15,7 @@
 // new element is dropped and the next read reports DI_BUFFEROVERFLOW;
 // movement that can still be summed into an element waiting in the buffer is
 // not lost.
-//
-// Where SDL has no relative mouse mode (its offscreen driver) the device
-// works on, from the motion events SDL still reports.
 #include "input/dinput.h"
-
-#include <SDL.h>
 
 #include <cstring>
 
@@ -57,10 +51,10 @@ namespace
 // The most events the buffer can be asked to hold.
 constexpr DWORD BUFFER_CAPACITY = 1024;
 
-enum Axis { AXIS_X, AXIS_Y, AXIS_Z, AXIS_COUNT };
-constexpr DWORD AXIS_OFFSETS[AXIS_COUNT] = {DIMOFS_X, DIMOFS_Y, DIMOFS_Z};
+enum Axis { AXIS_X, AXIS_Y, AXIS_COUNT };
+constexpr DWORD AXIS_OFFSETS[AXIS_COUNT] = {DIMOFS_X, DIMOFS_Y};
 
-class SdlMouse final : public IDirectInputDevice8
+class SystemMouse final : public IDirectInputDevice8
 {
   public:
     ULONG AddRef() override { return ++references; }
@@ -69,12 +63,13 @@ class SdlMouse final : public IDirectInputDevice8
     HRESULT SetCooperativeLevel(HWND window, DWORD flags) override;
     HRESULT SetProperty(const GUID* property, const DIPROPHEADER* header) override;
     HRESULT Acquire() override;
-    HRESULT Unacquire() override;
     HRESULT GetDeviceData(DWORD event_size, DIDEVICEOBJECTDATA* events, DWORD* count,
                           DWORD flags) override;
 
     void open();
-    void feed(const SDL_Event& event);
+    void unacquire();
+    void motion(int32_t dx, int32_t dy, DWORD time);
+    void press(DWORD offset, bool pressed, DWORD time);
     void focus_changed(bool active);
 
     ULONG references = 0;
@@ -97,10 +92,10 @@ class SdlMouse final : public IDirectInputDevice8
     DIDEVICEOBJECTDATA ring_[BUFFER_CAPACITY]{};
     DWORD first_ = 0;
     DWORD count_ = 0;
-    int open_[AXIS_COUNT] = {-1, -1, -1}; // ring index still summing an axis, or -1
+    int open_[AXIS_COUNT] = {-1, -1}; // ring index still summing an axis, or -1
 };
 
-class SdlInput final : public IDirectInput8
+class InputObject final : public IDirectInput8
 {
   public:
     ULONG AddRef() override { return ++references; }
@@ -110,29 +105,13 @@ class SdlInput final : public IDirectInput8
     ULONG references = 0;
 };
 
-SdlMouse s_mouse;
-SdlInput s_input;
+SystemMouse s_mouse;
+InputObject s_input;
+bool s_mouse_attached = false; // whether the platform has a mouse to read
 
 bool same_guid(const GUID& a, const GUID& b)
 {
     return std::memcmp(&a, &b, sizeof(GUID)) == 0;
-}
-
-void mouse_sink(const void* platform_event)
-{
-    if (platform_event && s_mouse.references > 0)
-        s_mouse.feed(*static_cast<const SDL_Event*>(platform_event));
-}
-
-int SDLCALL focus_watch(void*, SDL_Event* event)
-{
-    if (event->type != SDL_WINDOWEVENT)
-        return 1;
-    if (event->window.event == SDL_WINDOWEVENT_FOCUS_LOST)
-        s_mouse.focus_changed(false);
-    else if (event->window.event == SDL_WINDOWEVENT_FOCUS_GAINED)
-        s_mouse.focus_changed(true);
-    return 1;
 }
 
 int32_t saturate(int64_t value)
@@ -144,7 +123,7 @@ int32_t saturate(int64_t value)
 
 // ---- the event buffer ------------------------------------------------------
 
-void SdlMouse::flush()
+void SystemMouse::flush()
 {
     first_ = 0;
     count_ = 0;
@@ -153,7 +132,7 @@ void SdlMouse::flush()
         open = -1;
 }
 
-void SdlMouse::drop_oldest()
+void SystemMouse::drop_oldest()
 {
     for (int& open : open_) {
         if (open == int(first_))
@@ -164,7 +143,7 @@ void SdlMouse::drop_oldest()
 }
 
 // The new element's ring index, or -1 when the buffer is full.
-int SdlMouse::append(DWORD offset, DWORD data, DWORD time)
+int SystemMouse::append(DWORD offset, DWORD data, DWORD time)
 {
     if (count_ >= buffer_size) {
         overflowed = true;
@@ -176,7 +155,7 @@ int SdlMouse::append(DWORD offset, DWORD data, DWORD time)
     return index;
 }
 
-void SdlMouse::move(Axis axis, int64_t delta, DWORD time)
+void SystemMouse::move(Axis axis, int64_t delta, DWORD time)
 {
     if (delta == 0)
         return;
@@ -189,7 +168,7 @@ void SdlMouse::move(Axis axis, int64_t delta, DWORD time)
     open_[axis] = append(AXIS_OFFSETS[axis], DWORD(saturate(delta)), time);
 }
 
-void SdlMouse::button(DWORD offset, bool pressed, DWORD time)
+void SystemMouse::button(DWORD offset, bool pressed, DWORD time)
 {
     // Movement after a button event is a new element, so that reading the
     // buffer in order still tells where the press happened. A press that did
@@ -200,56 +179,24 @@ void SdlMouse::button(DWORD offset, bool pressed, DWORD time)
     }
 }
 
-void SdlMouse::feed(const SDL_Event& event)
+void SystemMouse::motion(int32_t dx, int32_t dy, DWORD time)
 {
     if (!acquired)
         return;
-    switch (event.type) {
-    case SDL_MOUSEMOTION:
-        ++sequence;
-        move(AXIS_X, event.motion.xrel, event.motion.timestamp);
-        move(AXIS_Y, event.motion.yrel, event.motion.timestamp);
-        break;
-    case SDL_MOUSEBUTTONDOWN:
-    case SDL_MOUSEBUTTONUP: {
-        // SDL counts left, middle, right, back, forward from 1; DirectInput
-        // has left, right, middle, back as buttons 0 to 3.
-        DWORD offset = 0;
-        switch (event.button.button) {
-        case SDL_BUTTON_LEFT:
-            offset = DIMOFS_BUTTON0;
-            break;
-        case SDL_BUTTON_RIGHT:
-            offset = DIMOFS_BUTTON1;
-            break;
-        case SDL_BUTTON_MIDDLE:
-            offset = DIMOFS_BUTTON2;
-            break;
-        case SDL_BUTTON_X1:
-            offset = DIMOFS_BUTTON3;
-            break;
-        default:
-            return; // no such object in the standard mouse format
-        }
-        ++sequence;
-        button(offset, event.type == SDL_MOUSEBUTTONDOWN, event.button.timestamp);
-        break;
-    }
-    case SDL_MOUSEWHEEL: {
-        // Positive turns away from the user, as DirectInput counts them.
-        int64_t notches = event.wheel.y;
-        if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED)
-            notches = -notches;
-        ++sequence;
-        move(AXIS_Z, notches * WHEEL_DELTA, event.wheel.timestamp);
-        break;
-    }
-    default:
-        break;
-    }
+    ++sequence;
+    move(AXIS_X, dx, time);
+    move(AXIS_Y, dy, time);
 }
 
-void SdlMouse::focus_changed(bool active)
+void SystemMouse::press(DWORD offset, bool pressed, DWORD time)
+{
+    if (!acquired)
+        return;
+    ++sequence;
+    button(offset, pressed, time);
+}
+
+void SystemMouse::focus_changed(bool active)
 {
     if (references == 0)
         return;
@@ -265,36 +212,32 @@ void SdlMouse::focus_changed(bool active)
 
 // ---- the device ------------------------------------------------------------
 
-void SdlMouse::open()
+void SystemMouse::open()
 {
     references = 1;
     format_set = false;
     cooperation = DISCL_NONEXCLUSIVE | DISCL_FOREGROUND;
     buffer_size = 0;
     acquired = false;
-    // A window is shown in the foreground; SDL reports focus changes from
-    // then on (its offscreen driver reports none).
+    // A window is shown in the foreground; the platform reports focus
+    // changes from then on (a window that never gets one reports none).
     window_active = true;
     lost = false;
     sequence = 0;
     flush();
-    sys_set_mouse_sink(mouse_sink);
-    SDL_AddEventWatch(focus_watch, nullptr);
 }
 
-ULONG SdlMouse::Release()
+ULONG SystemMouse::Release()
 {
     if (references == 0)
         return 0;
     if (--references > 0)
         return references;
-    Unacquire();
-    SDL_DelEventWatch(focus_watch, nullptr);
-    sys_set_mouse_sink(nullptr);
+    unacquire();
     return 0;
 }
 
-HRESULT SdlMouse::SetDataFormat(const DIDATAFORMAT* format)
+HRESULT SystemMouse::SetDataFormat(const DIDATAFORMAT* format)
 {
     if (acquired)
         return DIERR_ACQUIRED;
@@ -304,7 +247,7 @@ HRESULT SdlMouse::SetDataFormat(const DIDATAFORMAT* format)
     return DI_OK;
 }
 
-HRESULT SdlMouse::SetCooperativeLevel(HWND window, DWORD flags)
+HRESULT SystemMouse::SetCooperativeLevel(HWND window, DWORD flags)
 {
     bool exclusive = flags & DISCL_EXCLUSIVE, nonexclusive = flags & DISCL_NONEXCLUSIVE;
     bool foreground = flags & DISCL_FOREGROUND, background = flags & DISCL_BACKGROUND;
@@ -316,7 +259,7 @@ HRESULT SdlMouse::SetCooperativeLevel(HWND window, DWORD flags)
     return DI_OK;
 }
 
-HRESULT SdlMouse::SetProperty(const GUID* property, const DIPROPHEADER* header)
+HRESULT SystemMouse::SetProperty(const GUID* property, const DIPROPHEADER* header)
 {
     if (property != DIPROP_BUFFERSIZE)
         return DIERR_UNSUPPORTED;
@@ -332,7 +275,7 @@ HRESULT SdlMouse::SetProperty(const GUID* property, const DIPROPHEADER* header)
     return buffer_size == wanted ? DI_OK : DI_PROPNOEFFECT;
 }
 
-HRESULT SdlMouse::Acquire()
+HRESULT SystemMouse::Acquire()
 {
     if (!format_set)
         return DIERR_INVALIDPARAM;
@@ -343,24 +286,17 @@ HRESULT SdlMouse::Acquire()
     acquired = true;
     lost = false;
     flush();
-    // Unbounded relative movement, the pointer held by the window. Not every
-    // video driver has it; the motion SDL reports without it serves.
-    SDL_SetRelativeMouseMode(SDL_TRUE);
     return DI_OK;
 }
 
-HRESULT SdlMouse::Unacquire()
+void SystemMouse::unacquire()
 {
-    if (!acquired)
-        return DI_NOEFFECT;
     acquired = false;
     flush();
-    SDL_SetRelativeMouseMode(SDL_FALSE);
-    return DI_OK;
 }
 
-HRESULT SdlMouse::GetDeviceData(DWORD event_size, DIDEVICEOBJECTDATA* events, DWORD* count,
-                                DWORD flags)
+HRESULT SystemMouse::GetDeviceData(DWORD event_size, DIDEVICEOBJECTDATA* events, DWORD* count,
+                                   DWORD)
 {
     if (!count || event_size != sizeof(DIDEVICEOBJECTDATA))
         return DIERR_INVALIDPARAM;
@@ -370,7 +306,6 @@ HRESULT SdlMouse::GetDeviceData(DWORD event_size, DIDEVICEOBJECTDATA* events, DW
         return DIERR_NOTBUFFERED;
     if (lost) {
         lost = false;
-        SDL_SetRelativeMouseMode(SDL_FALSE);
         return DIERR_INPUTLOST;
     }
     if (!acquired)
@@ -380,25 +315,23 @@ HRESULT SdlMouse::GetDeviceData(DWORD event_size, DIDEVICEOBJECTDATA* events, DW
     for (DWORD i = 0; i < taken && events; ++i)
         events[i] = ring_[(first_ + i) % BUFFER_CAPACITY];
     HRESULT result = overflowed ? DI_BUFFEROVERFLOW : DI_OK;
-    if (!(flags & DIGDD_PEEK)) {
-        for (DWORD i = 0; i < taken; ++i)
-            drop_oldest();
-        overflowed = false;
-    }
+    for (DWORD i = 0; i < taken; ++i)
+        drop_oldest();
+    overflowed = false;
     *count = taken;
     return result;
 }
 
 // ---- the input object --------------------------------------------------------
 
-HRESULT SdlInput::CreateDevice(const GUID& device, IDirectInputDevice8** out, void* outer)
+HRESULT InputObject::CreateDevice(const GUID& device, IDirectInputDevice8** out, void* outer)
 {
     if (!out)
         return DIERR_INVALIDPARAM;
     *out = nullptr;
     if (outer)
         return DIERR_NOAGGREGATION;
-    if (!same_guid(device, GUID_SysMouse) || !SDL_WasInit(SDL_INIT_VIDEO))
+    if (!same_guid(device, GUID_SysMouse) || !s_mouse_attached)
         return DIERR_DEVICENOTREG;
     if (s_mouse.references > 0)
         return DIERR_GENERIC; // one mouse device at a time: they would share one buffer
@@ -423,4 +356,28 @@ HRESULT DirectInput8Create(HINSTANCE, DWORD version, const GUID& iid, void** out
     s_input.AddRef();
     *out = static_cast<IDirectInput8*>(&s_input);
     return DI_OK;
+}
+
+// ---- what the platform reports ---------------------------------------------
+
+void di_attach_mouse(bool attached)
+{
+    s_mouse_attached = attached;
+}
+
+void di_mouse_motion(int32_t dx, int32_t dy, DWORD time)
+{
+    if (s_mouse.references > 0)
+        s_mouse.motion(dx, dy, time);
+}
+
+void di_mouse_button(int button, bool pressed, DWORD time)
+{
+    if (s_mouse.references > 0 && button >= 0 && button < 4)
+        s_mouse.press(DIMOFS_BUTTON0 + DWORD(button), pressed, time);
+}
+
+void di_window_focus(bool active)
+{
+    s_mouse.focus_changed(active);
 }

@@ -1,7 +1,7 @@
 // Debug log. Owns g_log_file, the open stream of "debug.log" or null. Every
 // line is flushed as it is written so that an early exit loses nothing; the
 // file is opened in text mode, so the host decides the line end.
-#include "app/log.h"
+#include "base/log.h"
 
 #include <cstdarg>
 

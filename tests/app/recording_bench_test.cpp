@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "app/bench.h"
-#include "app/flight.h"
+#include "app/recording.h"
 #include "test_util.h"
 
 namespace {
@@ -17,14 +17,14 @@ void write_text(const char* path, const char* text)
 TEST(Flight, RoundTripsEveryFrameExactly)
 {
     ScratchDir scratch;
-    const FlightFrame frames[] = {{0.0f, 0, 0, 0}, {1.0f / 60.0f, -3, 12, 2}, {0.1f, 2147483647, -2147483647 - 1, 3}};
+    const RecordedFrame frames[] = {{0.0f, 0, 0, 0}, {1.0f / 60.0f, -3, 12, 2}, {0.1f, 2147483647, -2147483647 - 1, 3}};
     FILE* file = std::fopen("f.rec", "w");
-    for (const FlightFrame& f : frames)
-        ASSERT_EQ(flight_write_frame(file, f), 1);
+    for (const RecordedFrame& f : frames)
+        ASSERT_EQ(recording_write_frame(file, f), 1);
     std::fclose(file);
 
-    std::vector<FlightFrame> loaded;
-    ASSERT_EQ(flight_load("f.rec", &loaded, stderr), 1);
+    std::vector<RecordedFrame> loaded;
+    ASSERT_EQ(recording_load("f.rec", &loaded, stderr), 1);
     ASSERT_EQ(loaded.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(loaded[i].dt, frames[i].dt); // bit for bit, not merely close
@@ -38,8 +38,8 @@ TEST(Flight, CommentsBlankLinesAndCrLfAreFineButBadLinesAreNamed)
 {
     ScratchDir scratch;
     write_text("ok.rec", "# a hand-written flight\r\n\r\n0.02 1 -1 2\r\n   # indented comment\n0.5 0 0 0");
-    std::vector<FlightFrame> frames;
-    ASSERT_EQ(flight_load("ok.rec", &frames, stderr), 1);
+    std::vector<RecordedFrame> frames;
+    ASSERT_EQ(recording_load("ok.rec", &frames, stderr), 1);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_FLOAT_EQ(frames[1].dt, 0.5f);
 
@@ -50,14 +50,14 @@ TEST(Flight, CommentsBlankLinesAndCrLfAreFineButBadLinesAreNamed)
         std::string content = std::string("0.01 0 0 0\n") + text;
         write_text("bad.rec", content.c_str());
         FILE* err = std::tmpfile();
-        EXPECT_EQ(flight_load("bad.rec", &frames, err), 0) << text;
+        EXPECT_EQ(recording_load("bad.rec", &frames, err), 0) << text;
         std::rewind(err);
         char message[256] = {};
         std::fgets(message, sizeof message, err);
         std::fclose(err);
         EXPECT_NE(std::string(message).find("bad.rec:2:"), std::string::npos) << message;
     }
-    EXPECT_EQ(flight_load("missing.rec", &frames, stderr), 0);
+    EXPECT_EQ(recording_load("missing.rec", &frames, stderr), 0);
 }
 
 TEST(Bench, LeavesOutTheWarmUpAndTakesNearestRankPercentiles)

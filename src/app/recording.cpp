@@ -1,8 +1,8 @@
-// Flight recording and replay. A recording holds what a frame took from the
+// Recording and replay of runs. A recording holds what a frame took from the
 // clock and the mouse; a replay feeds exactly that back, so with a fixed seed
 // the same flight gives the same frames, pixel for pixel. The file is plain
 // text so a flight can be written or edited by hand.
-#include "app/flight.h"
+#include "app/recording.h"
 
 #include <cerrno>
 #include <cmath>
@@ -10,10 +10,10 @@
 #include <cstring>
 #include <string>
 
-FILE* g_flight_record = nullptr;
-std::vector<FlightFrame> g_flight_replay;
-bool g_flight_replaying = false;
-size_t g_flight_next = 0;
+FILE* g_recording_file = nullptr;
+std::vector<RecordedFrame> g_replay_frames;
+bool g_replaying = false;
+size_t g_replay_next = 0;
 
 // A frame step above an hour is no frame step; it would only be a typo.
 static constexpr double MAX_FLIGHT_DT = 3600.0;
@@ -30,7 +30,7 @@ static bool parse_int32(const char*& cursor, int32_t* value)
     return true;
 }
 
-static bool parse_line(const char* line, FlightFrame* frame)
+static bool parse_line(const char* line, RecordedFrame* frame)
 {
     errno = 0;
     char* end = nullptr;
@@ -53,7 +53,7 @@ static bool blank_or_comment(const std::string& line)
     return first == std::string::npos || line[first] == '#';
 }
 
-int flight_load(const char* path, std::vector<FlightFrame>* frames, FILE* err)
+int recording_load(const char* path, std::vector<RecordedFrame>* frames, FILE* err)
 {
     frames->clear();
     FILE* file = std::fopen(path, "r");
@@ -74,7 +74,7 @@ int flight_load(const char* path, std::vector<FlightFrame>* frames, FILE* err)
         ++line_number;
         if (blank_or_comment(line))
             continue;
-        FlightFrame frame;
+        RecordedFrame frame;
         if (line.find('\0') != std::string::npos || !parse_line(line.c_str(), &frame)) {
             std::fprintf(err,
                          "storm: %s:%d: expected 'dt dx dy buttons' (seconds >= 0, then three "
@@ -93,7 +93,7 @@ int flight_load(const char* path, std::vector<FlightFrame>* frames, FILE* err)
     return ok;
 }
 
-int flight_write_frame(FILE* file, const FlightFrame& frame)
+int recording_write_frame(FILE* file, const RecordedFrame& frame)
 {
     // %.9g keeps every float exactly.
     if (std::fprintf(file, "%.9g %d %d %d\n", double(frame.dt), frame.dx, frame.dy,

@@ -3,14 +3,25 @@
 // window messages the rest of the shell understands. Headless runs keep a
 // SysWindow without an SDL window: every call here then quietly does nothing
 // visible, so the shell above needs no special cases.
-#include "app/sys.h"
+//
+// Full screen stands in for the classic display-mode change: the window
+// covers the whole desktop, the frame is shown letterboxed with its own
+// proportions, and the window's size never reaches the program as a size
+// change (the picture a person sees keeps the back buffer's shape). The
+// pointer is hidden and held in relative mode, so the camera turns without
+// bounds. A window keeps its pointer visible and free: the camera turns by
+// the motion made over it.
+#include "platform/sys.h"
 
 #include <SDL.h>
 
-#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
+
+#include "gfx/backend.h"
+#include "input/dinput.h"
+#include "platform/platform_internal.h"
+#include "snd/snd_output.h"
 
 struct SysWindow {
     SDL_Window* window = nullptr;
@@ -25,12 +36,24 @@ struct SysWindow {
 
 static bool s_headless = true;
 static bool s_initialised = false;
-static SysMouseSink s_mouse_sink = nullptr;
 static SysWindow s_headless_window;
 static bool s_present_wait = true;
 
+// The relative mode follows the focus of a full-screen window; a window
+// never takes the pointer.
+static void follow_focus(SysWindow* window, bool active)
+{
+    if (window && window->fullscreen)
+        SDL_SetRelativeMouseMode(active ? SDL_TRUE : SDL_FALSE);
+    else if (!active)
+        SDL_SetRelativeMouseMode(SDL_FALSE);
+}
+
 int sys_init(bool headless)
 {
+    // Relative motion in the device's own units, however the frame is scaled
+    // on the screen.
+    SDL_SetHint(SDL_HINT_MOUSE_RELATIVE_SCALING, "0");
     Uint32 systems = SDL_INIT_EVENTS | SDL_INIT_TIMER;
     if (!headless)
         systems |= SDL_INIT_VIDEO;
@@ -41,14 +64,26 @@ int sys_init(bool headless)
     }
     s_headless = headless;
     s_initialised = true;
+    if (!headless) {
+        gfx_set_present_target(sys_present_pixels);
+        snd_set_output(sys_audio_output());
+        sys_mouse_attach(true);
+    }
     return 1;
 }
 
 void sys_shutdown()
 {
-    if (s_initialised)
-        SDL_Quit();
+    if (!s_initialised)
+        return;
+    if (!s_headless) {
+        sys_mouse_attach(false);
+        snd_set_output(nullptr);
+        gfx_set_present_target(nullptr);
+    }
+    SDL_Quit();
     s_initialised = false;
+    s_headless = true;
 }
 
 bool sys_is_headless()
@@ -58,8 +93,8 @@ bool sys_is_headless()
 
 uint32_t sys_ticks()
 {
-    // SDL_GetTicks wraps after 49.7 days exactly like the classic counter;
-    // callers take unsigned differences.
+    // Wraps after 49.7 days exactly like the classic counter; callers take
+    // unsigned differences.
     return static_cast<uint32_t>(SDL_GetTicks64());
 }
 
@@ -92,10 +127,19 @@ HWND sys_create_window(const char* title, int width, int height, bool fullscreen
         return &s_headless_window;
     }
 
-    Uint32 flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE;
-    if (fullscreen)
-        flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_FULLSCREEN_DESKTOP;
-    SDL_Window* window = SDL_CreateWindow(title, 0, 0, width, height, flags);
+    SDL_Window* window = nullptr;
+    if (fullscreen) {
+        // Created at the desktop's own size: a window manager makes it full
+        // screen, and where there is none (a kiosk, a bare X server) it
+        // already covers the screen.
+        SDL_Rect desktop = {0, 0, width, height};
+        SDL_GetDisplayBounds(0, &desktop);
+        window = SDL_CreateWindow(title, desktop.x, desktop.y, desktop.w, desktop.h,
+                                  SDL_WINDOW_HIDDEN | SDL_WINDOW_FULLSCREEN_DESKTOP);
+    } else {
+        window = SDL_CreateWindow(title, 0, 0, width, height,
+                                  SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+    }
     if (!window) {
         std::fprintf(stderr, "storm: cannot create the window: %s\n", SDL_GetError());
         return nullptr;
@@ -135,16 +179,14 @@ void sys_show_window(HWND window)
     if (!window || !window->window)
         return;
     SDL_ShowWindow(window->window);
-    if (!window->fullscreen)
+    if (window->fullscreen)
+        follow_focus(window, true);
+    else
         fit_outer_size(window);
 }
 
-void sys_set_mouse_sink(SysMouseSink sink)
-{
-    s_mouse_sink = sink;
-}
-
-// Mouse and touch input is raw input: it bypasses the message queue.
+// Mouse and touch input is raw input: it bypasses the message queue and goes
+// straight to the mouse device.
 static void drain_pointer_events()
 {
     SDL_Event events[64];
@@ -152,8 +194,8 @@ static void drain_pointer_events()
         int count = SDL_PeepEvents(events, 64, SDL_GETEVENT, SDL_MOUSEMOTION, SDL_MOUSEWHEEL);
         if (count <= 0)
             break;
-        for (int i = 0; i < count && s_mouse_sink; ++i)
-            s_mouse_sink(&events[i]);
+        for (int i = 0; i < count; ++i)
+            sys_mouse_event(&events[i]);
     }
     SDL_FlushEvents(SDL_FINGERDOWN, SDL_FINGERMOTION);
 }
@@ -177,6 +219,39 @@ static intptr_t pack_size(int width, int height)
     return word(width) | (word(height) << 16);
 }
 
+static void translate_window_event(const SDL_WindowEvent& event, HWND window, MSG* msg)
+{
+    switch (event.event) {
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+        // Full screen shows the frame with its own proportions whatever the
+        // window's size: there is no size change to report.
+        if (window && window->fullscreen)
+            break;
+        msg->message = WM_SIZE;
+        msg->lParam = pack_size(event.data1, event.data2);
+        break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+        follow_focus(window, true);
+        msg->message = WM_ACTIVATE;
+        msg->wParam = WA_ACTIVE;
+        break;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+        // Give the pointer back to the desktop at once.
+        follow_focus(window, false);
+        msg->message = WM_ACTIVATE;
+        msg->wParam = WA_INACTIVE;
+        break;
+    case SDL_WINDOWEVENT_EXPOSED:
+        msg->message = WM_PAINT;
+        break;
+    case SDL_WINDOWEVENT_CLOSE:
+        msg->message = WM_CLOSE;
+        break;
+    default:
+        break;
+    }
+}
+
 // Turns one SDL event into a window message. Events with no counterpart
 // still count as the iteration's one message, with message number 0.
 static void translate_event(const SDL_Event& event, HWND window, MSG* msg)
@@ -195,30 +270,7 @@ static void translate_event(const SDL_Event& event, HWND window, MSG* msg)
         msg->wParam = virtual_key(event.key.keysym.sym);
         break;
     case SDL_WINDOWEVENT:
-        switch (event.window.event) {
-        case SDL_WINDOWEVENT_SIZE_CHANGED:
-            msg->message = WM_SIZE;
-            msg->lParam = pack_size(event.window.data1, event.window.data2);
-            break;
-        case SDL_WINDOWEVENT_FOCUS_GAINED:
-            msg->message = WM_ACTIVATE;
-            msg->wParam = WA_ACTIVE;
-            break;
-        case SDL_WINDOWEVENT_FOCUS_LOST:
-            // Give the pointer back to the desktop at once.
-            SDL_SetRelativeMouseMode(SDL_FALSE);
-            msg->message = WM_ACTIVATE;
-            msg->wParam = WA_INACTIVE;
-            break;
-        case SDL_WINDOWEVENT_EXPOSED:
-            msg->message = WM_PAINT;
-            break;
-        case SDL_WINDOWEVENT_CLOSE:
-            msg->message = WM_CLOSE;
-            break;
-        default:
-            break;
-        }
+        translate_window_event(event.window, window, msg);
         break;
     default:
         break;
@@ -243,6 +295,23 @@ void sys_set_present_wait(bool wait)
     s_present_wait = wait;
 }
 
+SysRect sys_letterbox(int area_width, int area_height, int width, int height)
+{
+    if (area_width <= 0 || area_height <= 0 || width <= 0 || height <= 0)
+        return SysRect{0, 0, 0, 0};
+    // Whichever side fills the area first sets the scale; the other is
+    // rounded to whole pixels and centred.
+    SysRect rect{0, 0, area_width, area_height};
+    if (int64_t(area_width) * height > int64_t(area_height) * width) {
+        rect.width = int((int64_t(area_height) * width * 2 + height) / (2 * int64_t(height)));
+        rect.x = (area_width - rect.width) / 2;
+    } else {
+        rect.height = int((int64_t(area_width) * height * 2 + width) / (2 * int64_t(width)));
+        rect.y = (area_height - rect.height) / 2;
+    }
+    return rect;
+}
+
 static bool ensure_texture(SysWindow* window, int width, int height)
 {
     if (!window->renderer) {
@@ -259,13 +328,7 @@ static bool ensure_texture(SysWindow* window, int width, int height)
                                         SDL_TEXTUREACCESS_STREAMING, width, height);
     window->texture_width = width;
     window->texture_height = height;
-    if (!window->texture)
-        return false;
-    // Full screen keeps the frame's shape with black bars; a window shows the
-    // whole frame over its client area, as the classic windowed present did.
-    if (window->fullscreen)
-        SDL_RenderSetLogicalSize(window->renderer, width, height);
-    return true;
+    return window->texture != nullptr;
 }
 
 void sys_present_pixels(HWND window, const uint32_t* pixels, int width, int height,
@@ -278,7 +341,16 @@ void sys_present_pixels(HWND window, const uint32_t* pixels, int width, int heig
     SDL_UpdateTexture(window->texture, nullptr, pixels, pitch_bytes);
     SDL_SetRenderDrawColor(window->renderer, 0, 0, 0, 255);
     SDL_RenderClear(window->renderer);
-    SDL_RenderCopy(window->renderer, window->texture, nullptr, nullptr);
+    // A window shows the whole frame over its client area, as the classic
+    // windowed present did; full screen keeps the frame's shape.
+    int area_width = 0, area_height = 0;
+    SDL_GetRendererOutputSize(window->renderer, &area_width, &area_height);
+    SDL_Rect dest = {0, 0, area_width, area_height};
+    if (window->fullscreen) {
+        SysRect box = sys_letterbox(area_width, area_height, width, height);
+        dest = SDL_Rect{box.x, box.y, box.width, box.height};
+    }
+    SDL_RenderCopy(window->renderer, window->texture, nullptr, &dest);
     SDL_RenderPresent(window->renderer);
 }
 
@@ -294,44 +366,4 @@ const char* sys_executable_dir()
         }
     }
     return dir.c_str();
-}
-
-// A lightning bolt on a night-blue disc.
-int sys_draw_icon(int id, uint32_t* pixels)
-{
-    if (id != ICON_MAIN)
-        return 0;
-    // The bolt as a zig-zag polyline in icon coordinates.
-    static constexpr float BOLT[][2] = {{19, 2}, {11, 15}, {17, 15}, {10, 30}, {23, 12}, {16, 12}, {21, 2}};
-    constexpr int BOLT_POINTS = sizeof BOLT / sizeof BOLT[0];
-    for (int y = 0; y < ICON_SIZE; ++y) {
-        for (int x = 0; x < ICON_SIZE; ++x) {
-            float px = x + 0.5f, py = y + 0.5f;
-            float dx = px - 16.0f, dy = py - 16.0f;
-            float radius = std::sqrt(dx * dx + dy * dy);
-            uint32_t colour = 0;
-            if (radius <= 15.5f) {
-                int shade = 40 + static_cast<int>(30.0f * (1.0f - radius / 16.0f));
-                colour = 0xFF000000u | uint32_t(shade / 3) << 16 | uint32_t(shade / 2) << 8 | uint32_t(shade);
-            }
-            // Distance to the bolt's segments decides its glow.
-            float nearest = 1e9f;
-            for (int i = 0; i + 1 < BOLT_POINTS; ++i) {
-                float ax = BOLT[i][0], ay = BOLT[i][1], bx = BOLT[i + 1][0], by = BOLT[i + 1][1];
-                float ex = bx - ax, ey = by - ay;
-                float t = ((px - ax) * ex + (py - ay) * ey) / (ex * ex + ey * ey);
-                t = t < 0 ? 0 : (t > 1 ? 1 : t);
-                float qx = ax + t * ex - px, qy = ay + t * ey - py;
-                float d = std::sqrt(qx * qx + qy * qy);
-                if (d < nearest)
-                    nearest = d;
-            }
-            if (nearest < 1.2f)
-                colour = 0xFFF0F4FFu;
-            else if (nearest < 2.5f && colour)
-                colour = 0xFF7090E0u;
-            pixels[y * ICON_SIZE + x] = colour;
-        }
-    }
-    return 1;
 }

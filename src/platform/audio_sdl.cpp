@@ -1,16 +1,15 @@
-// The audio device on SDL2. Owns the one SDL audio device and, if it had to
-// start it, SDL's audio subsystem. The device pulls float stereo blocks on its
+// The audio device on SDL2, installed under the sound object by sys_init.
+// Owns the one SDL audio device and, if it had to start it, SDL's audio
+// subsystem. The device pulls float stereo blocks on its
 // own thread through a callback that does nothing but call ds_render: all
 // mixing and all shared state live on the mixer's side of that call.
 //
 // If the device goes away while the program runs, SDL stops calling back and
 // reports the device stopped; the sound object notices through
 // snd_output_running and the program carries on silently.
-#include "snd/snd_output.h"
-
 #include <SDL.h>
 
-#include "app/sys.h"
+#include "platform/platform_internal.h"
 #include "snd/dsound.h"
 
 static SDL_AudioDeviceID s_device = 0;
@@ -33,9 +32,9 @@ static void stop_audio_subsystem()
     s_started_audio = false;
 }
 
-int snd_output_open()
+static int open_output()
 {
-    if (s_device || sys_is_headless())
+    if (s_device)
         return 0;
     if (!SDL_WasInit(SDL_INIT_AUDIO)) {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
@@ -64,7 +63,7 @@ int snd_output_open()
     return obtained.freq;
 }
 
-void snd_output_close()
+static void close_output()
 {
     if (s_device)
         SDL_CloseAudioDevice(s_device); // joins the device's thread
@@ -72,7 +71,13 @@ void snd_output_close()
     stop_audio_subsystem();
 }
 
-int snd_output_running()
+static int output_running()
 {
     return s_device && SDL_GetAudioDeviceStatus(s_device) == SDL_AUDIO_PLAYING;
+}
+
+const SndOutput* sys_audio_output()
+{
+    static const SndOutput OUTPUT = {open_output, close_output, output_running};
+    return &OUTPUT;
 }

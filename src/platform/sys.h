@@ -1,36 +1,13 @@
 // The platform layer: the one window, its message queue, the millisecond tick
-// counter and presentation of finished frames. Written against SDL2 in
-// sys_sdl.cpp; nothing else in the program includes SDL.
+// counter, presentation of finished frames, the audio device and the system
+// mouse. Written against SDL2; nothing outside src/platform/ includes SDL.
+// sys_init plugs the platform into the layers below it (the device's
+// presentation, the sound object's output, the mouse device's events), so
+// they never call up into it.
 #pragma once
 #include <cstdint>
 
-// The platform's basic types, shared by the Direct3D, DirectSound and
-// DirectInput stand-ins.
-typedef int32_t HRESULT;
-typedef uint32_t DWORD;
-typedef uint16_t WORD;
-typedef uint8_t BYTE;
-typedef int32_t LONG;
-typedef uint32_t ULONG;
-typedef uint32_t UINT;
-typedef int32_t INT;
-typedef int32_t BOOL;
-typedef uintptr_t UINT_PTR;
-
-inline bool FAILED(HRESULT hr) { return hr < 0; }
-inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-
-struct GUID {
-    uint32_t Data1;
-    uint16_t Data2;
-    uint16_t Data3;
-    uint8_t Data4[8];
-};
-
-// Stand-ins for the handles the program passes around. A window exists even
-// in headless runs (with nothing on screen) so that every caller can hold one.
-typedef struct SysWindow* HWND;
-typedef void* HINSTANCE;
+#include "base/types.h"
 
 // A window message: what the window procedure is handed.
 struct MSG {
@@ -73,14 +50,9 @@ HWND sys_create_window(const char* title, int width, int height, bool fullscreen
 void sys_show_window(HWND window);
 
 // Takes at most one message of the window out of the queue. Mouse input never
-// counts as a message: it is handed to the mouse sink (or dropped) so that it
-// can never pile up behind the one-message-per-frame rule.
+// counts as a message: it goes straight to the mouse device (or is dropped)
+// so that it can never pile up behind the one-message-per-frame rule.
 int sys_peek_message(HWND window, MSG* msg);
-
-// Where raw mouse events go; the mouse layer installs itself here. The event
-// is the platform's own record.
-typedef void (*SysMouseSink)(const void* platform_event);
-void sys_set_mouse_sink(SysMouseSink sink);
 
 // Whether presenting waits for the display's refresh (the default, as the
 // classic device's default presentation interval did); --bench turns it off.
@@ -88,9 +60,19 @@ void sys_set_present_wait(bool wait);
 
 // Shows a finished X8R8G8B8 frame in the window: stretched over the client
 // area when windowed, scaled with its aspect kept (black bars) in full screen.
-// Does nothing for a headless window.
+// Does nothing for a headless window. sys_init makes it the device's
+// presentation target.
 void sys_present_pixels(HWND window, const uint32_t* pixels, int width, int height,
                         int pitch_bytes);
+
+struct SysRect {
+    int x, y, width, height;
+};
+
+// Where a width x height picture goes in an area when it is scaled as large
+// as it fits with its proportions kept, centred, bars around it. Empty when
+// either size is not positive.
+SysRect sys_letterbox(int area_width, int area_height, int width, int height);
 
 // The program's icons, drawn rather than shipped: fills ICON_SIZE x ICON_SIZE
 // pixels (0xAARRGGBB) and returns 1 for a known id, else 0.

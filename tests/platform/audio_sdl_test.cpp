@@ -1,0 +1,69 @@
+// The audio device on SDL: the device's own thread mixes while the program
+// plays, changes and releases buffers.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include <cmath>
+#include <vector>
+
+#include "platform/sys.h"
+#include "snd/dsound.h"
+#include "snd/snd_test_util.h"
+#include "snd/sound.h"
+
+namespace
+{
+
+std::vector<float> sine(int frames, float cycles_per_frame, float amplitude)
+{
+    std::vector<float> out(size_t(frames), 0.0f);
+    for (int i = 0; i < frames; ++i)
+        out[size_t(i)] = amplitude * std::sin(6.2831853f * cycles_per_frame * float(i));
+    return out;
+}
+
+DWORD position(IDirectSoundBuffer8* buffer)
+{
+    DWORD at = 0;
+    buffer->GetCurrentPosition(&at, nullptr);
+    return at;
+}
+
+// The device's thread mixes while the program's plays, changes and releases
+// buffers; under ThreadSanitizer this checks they only meet under the lock.
+TEST(SoundDevice, TheDeviceThreadMixesWhileTheProgramPlays)
+{
+    if (sys_init(false) != 1)
+        GTEST_SKIP() << "no video driver";
+    if (snd_init(nullptr) != 1) {
+        sys_shutdown();
+        GTEST_SKIP() << "no audio device (set SDL_AUDIODRIVER=dummy)";
+    }
+    IDirectSoundBuffer8* rain =
+        make_buffer(g_dsound, pcm(1, 22050, 16), pcm16(sine(2205, 0.01f, 0.1f)));
+    g_sounds[2047] = {"rain", rain};
+    snd_play(2047, DSBPLAY_LOOPING, 0, 0, 0);
+    int plays = 0, moves = 0;
+    DWORD last_position = 0;
+    for (uint32_t start = SDL_GetTicks(); SDL_GetTicks() - start < 400; SDL_Delay(1), ++plays) {
+        snd_play(2047, 0, -(plays % 30) * 100, (plays % 21 - 10) * 1000,
+                 11025 + (plays % 40) * 1000);
+        moves += position(rain) != last_position; // the device thread advances it
+        last_position = position(rain);
+        // Changed last, before the pause: nothing else orders them with the device's mix.
+        rain->SetFrequency(22050 + DWORD(plays % 7) * 100);
+        rain->SetPan((plays % 5 - 2) * 500);
+        rain->SetVolume(-(plays % 10) * 100);
+    }
+    EXPECT_GT(moves, 5);
+    // The claps last at most 0.2 s; the device thread ends them.
+    for (uint32_t wait = SDL_GetTicks(); ds_buffers_alive() > 1 && SDL_GetTicks() - wait < 3000;)
+        SDL_Delay(10);
+    EXPECT_EQ(ds_buffers_alive(), 1);
+    EXPECT_EQ(ds_buffers_playing(), 1);
+    snd_deinit();
+    sys_shutdown();
+}
+
+} // namespace
