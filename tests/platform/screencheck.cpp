@@ -1,0 +1,210 @@
+// storm_screencheck: looks at a screenshot of the whole X screen (an xwd
+// dump) the way a person looks at the monitor, and checks that the frame the
+// program rendered (a PNG of its back buffer) fills the screen letterboxed:
+//   - the bars are pure black and the picture between them is not;
+//   - the picture touches two opposite edges of the screen and sits centred
+//     between the other two;
+//   - the picture has the frame's proportions (nothing squeezed);
+//   - sampled at the centre of each frame pixel, the screen shows the frame.
+// Usage: storm_screencheck SCREEN.xwd FRAME.png [TOLERANCE] [MAX_BAD_FRACTION]
+//        [--save SCREEN.png]
+// A sample is bad when a channel differs by more than TOLERANCE (default 8);
+// exit 0 when at most MAX_BAD_FRACTION (default 0.01) of them are.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "res/png_write.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#endif
+#include <stb/stb_image.h>
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+namespace
+{
+
+struct Screen {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels; // 0x00RRGGBB
+};
+
+uint32_t be32(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+int shift_of(uint32_t mask)
+{
+    int shift = 0;
+    while (mask && !(mask & 1)) {
+        mask >>= 1;
+        ++shift;
+    }
+    return shift;
+}
+
+// An xwd file: a big-endian header of 32-bit fields, the window's name, a
+// colour table, then the image. Only 24/32-bit true-colour dumps are read.
+bool read_xwd(const char* path, Screen* screen)
+{
+    FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return false;
+    std::vector<uint8_t> data;
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        data.insert(data.end(), chunk, chunk + got);
+    std::fclose(file);
+    if (data.size() < 100)
+        return false;
+    auto field = [&](int index) { return be32(&data[size_t(index) * 4]); };
+    uint32_t header_size = field(0), format = field(2), width = field(4), height = field(5);
+    uint32_t byte_order = field(7), bits_per_pixel = field(11), bytes_per_line = field(12);
+    uint32_t red_mask = field(14), green_mask = field(15), blue_mask = field(16);
+    uint32_t colours = field(19);
+    if (format != 2 || (bits_per_pixel != 32 && bits_per_pixel != 24) || width == 0 ||
+        height == 0 || width > 16384 || height > 16384)
+        return false;
+    size_t offset = size_t(header_size) + size_t(colours) * 12;
+    if (offset + size_t(bytes_per_line) * height > data.size())
+        return false;
+    screen->width = int(width);
+    screen->height = int(height);
+    screen->pixels.assign(size_t(width) * height, 0);
+    int bytes = int(bits_per_pixel / 8);
+    int rs = shift_of(red_mask), gs = shift_of(green_mask), bs = shift_of(blue_mask);
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* row = &data[offset + size_t(y) * bytes_per_line];
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint8_t* p = row + size_t(x) * bytes;
+            uint32_t value = 0;
+            for (int i = 0; i < bytes; ++i) {
+                int shift = byte_order == 0 ? 8 * i : 8 * (bytes - 1 - i);
+                value |= uint32_t(p[i]) << shift;
+            }
+            uint32_t r = (value & red_mask) >> rs, g = (value & green_mask) >> gs,
+                     b = (value & blue_mask) >> bs;
+            screen->pixels[size_t(y) * width + x] = r << 16 | g << 8 | b;
+        }
+    }
+    return true;
+}
+
+struct Box {
+    int x0, y0, x1, y1; // inclusive
+};
+
+// The smallest box holding every pixel that is not pure black.
+bool picture_box(const Screen& s, Box* box)
+{
+    *box = Box{s.width, s.height, -1, -1};
+    for (int y = 0; y < s.height; ++y) {
+        for (int x = 0; x < s.width; ++x) {
+            if (s.pixels[size_t(y) * s.width + x] == 0)
+                continue;
+            box->x0 = std::min(box->x0, x);
+            box->y0 = std::min(box->y0, y);
+            box->x1 = std::max(box->x1, x);
+            box->y1 = std::max(box->y1, y);
+        }
+    }
+    return box->x1 >= 0;
+}
+
+int fail(const char* what)
+{
+    std::printf("storm_screencheck: %s\n", what);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<const char*> positional;
+    const char* save = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--save") == 0 && i + 1 < argc)
+            save = argv[++i];
+        else
+            positional.push_back(argv[i]);
+    }
+    if (positional.size() < 2 || positional.size() > 4) {
+        std::fprintf(stderr, "usage: storm_screencheck SCREEN.xwd FRAME.png [TOLERANCE] "
+                             "[MAX_BAD_FRACTION] [--save SCREEN.png]\n");
+        return 2;
+    }
+    int tolerance = positional.size() > 2 ? std::atoi(positional[2]) : 8;
+    double max_bad = positional.size() > 3 ? std::atof(positional[3]) : 0.01;
+
+    Screen screen;
+    if (!read_xwd(positional[0], &screen))
+        return fail("cannot read the screenshot");
+    if (save) {
+        std::vector<uint32_t> opaque(screen.pixels);
+        for (uint32_t& p : opaque)
+            p |= 0xFF000000u;
+        png_write(save, opaque.data(), screen.width, screen.height, screen.width * 4, false);
+    }
+    int fw, fh, channels;
+    unsigned char* frame = stbi_load(positional[1], &fw, &fh, &channels, 3);
+    if (!frame)
+        return fail("cannot read the frame");
+
+    Box box;
+    if (!picture_box(screen, &box))
+        return fail("the screen is black");
+    int bw = box.x1 - box.x0 + 1, bh = box.y1 - box.y0 + 1;
+    std::printf("screen %dx%d, picture %dx%d at (%d, %d), frame %dx%d\n", screen.width,
+                screen.height, bw, bh, box.x0, box.y0, fw, fh);
+
+    // Fills the screen one way, centred the other.
+    bool fills_width = box.x0 == 0 && box.x1 == screen.width - 1;
+    bool fills_height = box.y0 == 0 && box.y1 == screen.height - 1;
+    if (!fills_width && !fills_height)
+        return fail("the picture touches neither pair of edges: cropped or not full screen");
+    int left = box.x0, right = screen.width - 1 - box.x1;
+    int top = box.y0, bottom = screen.height - 1 - box.y1;
+    if (std::abs(left - right) > 1 || std::abs(top - bottom) > 1)
+        return fail("the picture is not centred between its bars");
+    // The proportions: the picture's sides in the frame's ratio, to a pixel.
+    double expected_w = double(bh) * fw / fh, expected_h = double(bw) * fh / fw;
+    if (std::fabs(expected_w - bw) > 1.0 && std::fabs(expected_h - bh) > 1.0)
+        return fail("the picture does not have the frame's proportions: it is distorted");
+
+    // Each frame pixel, at its centre on the screen.
+    long bad = 0;
+    int worst = 0;
+    double sx = double(bw) / fw, sy = double(bh) / fh;
+    for (int y = 0; y < fh; ++y) {
+        for (int x = 0; x < fw; ++x) {
+            int px = box.x0 + int((x + 0.5) * sx), py = box.y0 + int((y + 0.5) * sy);
+            uint32_t shown = screen.pixels[size_t(py) * screen.width + px];
+            const unsigned char* want = &frame[(size_t(y) * fw + x) * 3];
+            int got[3] = {int(shown >> 16 & 0xFF), int(shown >> 8 & 0xFF), int(shown & 0xFF)};
+            int d = 0;
+            for (int c = 0; c < 3; ++c)
+                d = std::max(d, std::abs(got[c] - int(want[c])));
+            worst = std::max(worst, d);
+            bad += d > tolerance;
+        }
+    }
+    stbi_image_free(frame);
+    double fraction = double(bad) / (double(fw) * fh);
+    std::printf("%ld of %d samples beyond %d (%.3f%%), largest difference %d\n", bad, fw * fh,
+                tolerance, fraction * 100.0, worst);
+    return fraction <= max_bad ? 0 : 1;
+}
