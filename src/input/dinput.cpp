@@ -57,7 +57,6 @@ constexpr DWORD AXIS_OFFSETS[AXIS_COUNT] = {DIMOFS_X, DIMOFS_Y};
 class SystemMouse final : public IDirectInputDevice8
 {
   public:
-    ULONG AddRef() override { return ++references; }
     ULONG Release() override;
     HRESULT SetDataFormat(const DIDATAFORMAT* format) override;
     HRESULT SetCooperativeLevel(HWND window, DWORD flags) override;
@@ -67,7 +66,6 @@ class SystemMouse final : public IDirectInputDevice8
                           DWORD flags) override;
 
     void open();
-    void unacquire();
     void motion(int32_t dx, int32_t dy, DWORD time);
     void press(DWORD offset, bool pressed, DWORD time);
     void focus_changed(bool active);
@@ -98,7 +96,6 @@ class SystemMouse final : public IDirectInputDevice8
 class InputObject final : public IDirectInput8
 {
   public:
-    ULONG AddRef() override { return ++references; }
     ULONG Release() override { return references > 0 ? --references : 0; }
     HRESULT CreateDevice(const GUID& device, IDirectInputDevice8** out, void* outer) override;
 
@@ -233,7 +230,8 @@ ULONG SystemMouse::Release()
         return 0;
     if (--references > 0)
         return references;
-    unacquire();
+    acquired = false;
+    flush();
     return 0;
 }
 
@@ -287,12 +285,6 @@ HRESULT SystemMouse::Acquire()
     lost = false;
     flush();
     return DI_OK;
-}
-
-void SystemMouse::unacquire()
-{
-    acquired = false;
-    flush();
 }
 
 HRESULT SystemMouse::GetDeviceData(DWORD event_size, DIDEVICEOBJECTDATA* events, DWORD* count,
@@ -353,7 +345,7 @@ HRESULT DirectInput8Create(HINSTANCE, DWORD version, const GUID& iid, void** out
         return DIERR_BETADIRECTINPUTVERSION;
     if (!same_guid(iid, IID_IDirectInput8A))
         return DIERR_NOINTERFACE;
-    s_input.AddRef();
+    ++s_input.references;
     *out = static_cast<IDirectInput8*>(&s_input);
     return DI_OK;
 }

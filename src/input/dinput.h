@@ -36,7 +36,6 @@ constexpr DWORD DISCL_EXCLUSIVE = 0x01;
 constexpr DWORD DISCL_NONEXCLUSIVE = 0x02;
 constexpr DWORD DISCL_FOREGROUND = 0x04;
 constexpr DWORD DISCL_BACKGROUND = 0x08;
-constexpr DWORD DISCL_NOWINKEY = 0x10;
 
 // Where each mouse object sits in DIMOUSESTATE; buffered events name their
 // object by this offset.
@@ -105,7 +104,6 @@ struct DIDEVICEOBJECTDATA {
 };
 
 struct IDirectInputDevice8 {
-    virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;
     // Only c_dfDIMouse; not while acquired.
     virtual HRESULT SetDataFormat(const DIDATAFORMAT* format) = 0;
@@ -132,7 +130,6 @@ struct IDirectInputDevice8 {
 };
 
 struct IDirectInput8 {
-    virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;
     // GUID_SysMouse only; fails with DIERR_DEVICENOTREG when there is no
     // display to take the mouse from (headless runs).

@@ -49,7 +49,6 @@ struct SampleBlock {
 class DsBuffer final : public IDirectSoundBuffer8
 {
   public:
-    ULONG AddRef() override;
     ULONG Release() override;
     HRESULT Lock(DWORD offset, DWORD bytes, void** audio1, DWORD* bytes1, void** audio2,
                  DWORD* bytes2, DWORD flags) override;
@@ -59,23 +58,18 @@ class DsBuffer final : public IDirectSoundBuffer8
     HRESULT SetPan(LONG pan) override;
     HRESULT GetPan(LONG* pan) override;
     HRESULT SetFrequency(DWORD frequency) override;
-    HRESULT GetFrequency(DWORD* frequency) override;
     HRESULT Play(DWORD reserved1, DWORD priority, DWORD flags) override;
-    HRESULT Stop() override;
     HRESULT GetStatus(DWORD* status) override;
-    HRESULT GetCurrentPosition(DWORD* play_cursor, DWORD* write_cursor) override;
-    HRESULT SetCurrentPosition(DWORD position) override;
 
     int index = 0;
     bool in_use = false;
     bool release_when_stopped = false;
     ULONG references = 0;
     DWORD caps = 0;
-    WAVEFORMATEX format{};
+    DWORD own_rate = 0; // the format's rate, what DSBFREQUENCY_ORIGINAL returns to
     SampleBlock* block = nullptr;
     LONG volume = 0;
     LONG pan = 0;
-    DWORD frequency = 0; // in Hz, never 0
 
     void apply_gains();
 };
@@ -83,7 +77,6 @@ class DsBuffer final : public IDirectSoundBuffer8
 class DsObject final : public IDirectSound8
 {
   public:
-    ULONG AddRef() override;
     ULONG Release() override;
     HRESULT CreateSoundBuffer(const DSBUFFERDESC* description, IDirectSoundBuffer8** buffer,
                               void* outer) override;
@@ -199,11 +192,6 @@ void DsBuffer::apply_gains()
     s_channels[index].gain_right = right;
 }
 
-ULONG DsBuffer::AddRef()
-{
-    return ++references;
-}
-
 ULONG DsBuffer::Release()
 {
     if (!in_use || references == 0)
@@ -230,20 +218,13 @@ HRESULT DsBuffer::Lock(DWORD offset, DWORD bytes, void** audio1, DWORD* bytes1, 
     if (flags & DSBLOCK_ENTIREBUFFER) {
         offset = 0;
         bytes = size;
-    } else if (flags & DSBLOCK_FROMWRITECURSOR) {
-        DWORD play = 0;
-        GetCurrentPosition(&play, &offset);
     }
-    if (offset >= size || bytes == 0 || bytes > size)
+    // Buffers are filled once, whole, never streamed: a region that would
+    // run past the end is a caller's mistake, not a wrap to the start.
+    if (offset >= size || bytes == 0 || bytes > size - offset)
         return DSERR_INVALIDPARAM;
-    // A region that runs past the end continues at the start.
-    DWORD first = bytes < size - offset ? bytes : size - offset;
     *audio1 = block->bytes + offset;
-    *bytes1 = first;
-    if (audio2 && bytes2 && first < bytes) {
-        *audio2 = block->bytes;
-        *bytes2 = bytes - first;
-    }
+    *bytes1 = bytes;
     return DS_OK;
 }
 
@@ -297,21 +278,12 @@ HRESULT DsBuffer::SetFrequency(DWORD new_frequency)
     if (!(caps & DSBCAPS_CTRLFREQUENCY))
         return DSERR_CONTROLUNAVAIL;
     if (new_frequency == DSBFREQUENCY_ORIGINAL)
-        new_frequency = format.nSamplesPerSec;
+        new_frequency = own_rate;
     if (new_frequency < DSBFREQUENCY_MIN || new_frequency > DSBFREQUENCY_MAX)
         return DSERR_INVALIDPARAM;
-    frequency = new_frequency;
-    uint64_t step = snd_step(frequency, uint32_t(s_output_rate));
+    uint64_t step = snd_step(new_frequency, uint32_t(s_output_rate));
     std::lock_guard<std::mutex> lock(s_mix_lock);
     s_channels[index].step = step;
-    return DS_OK;
-}
-
-HRESULT DsBuffer::GetFrequency(DWORD* out)
-{
-    if (!out)
-        return DSERR_INVALIDPARAM;
-    *out = frequency;
     return DS_OK;
 }
 
@@ -325,13 +297,6 @@ HRESULT DsBuffer::Play(DWORD reserved1, DWORD priority, DWORD flags)
     return DS_OK;
 }
 
-HRESULT DsBuffer::Stop()
-{
-    std::lock_guard<std::mutex> lock(s_mix_lock);
-    s_channels[index].playing = 0;
-    return DS_OK;
-}
-
 HRESULT DsBuffer::GetStatus(DWORD* status)
 {
     if (!status)
@@ -342,41 +307,7 @@ HRESULT DsBuffer::GetStatus(DWORD* status)
     return DS_OK;
 }
 
-HRESULT DsBuffer::GetCurrentPosition(DWORD* play_cursor, DWORD* write_cursor)
-{
-    uint64_t frame = 0;
-    {
-        std::lock_guard<std::mutex> lock(s_mix_lock);
-        frame = s_channels[index].position >> 32;
-    }
-    // The mix happens a block at a time, so the next byte to be mixed is as
-    // far as anything can safely be written.
-    DWORD position = DWORD(frame * format.nBlockAlign);
-    if (play_cursor)
-        *play_cursor = position;
-    if (write_cursor)
-        *write_cursor = position;
-    return DS_OK;
-}
-
-HRESULT DsBuffer::SetCurrentPosition(DWORD position)
-{
-    if (position >= block->size)
-        return DSERR_INVALIDPARAM;
-    uint64_t frame = position / format.nBlockAlign;
-    std::lock_guard<std::mutex> lock(s_mix_lock);
-    if (frame >= s_channels[index].frames)
-        frame = 0; // inside the trailing partial frame
-    s_channels[index].position = frame << 32;
-    return DS_OK;
-}
-
 // ---- the sound object ------------------------------------------------------
-
-ULONG DsObject::AddRef()
-{
-    return ++references;
-}
 
 ULONG DsObject::Release()
 {
@@ -411,8 +342,7 @@ HRESULT DsObject::CreateSoundBuffer(const DSBUFFERDESC* description, IDirectSoun
     if (outer)
         return DSERR_NOAGGREGATION;
     if (!description || !description->lpwfxFormat ||
-        (description->dwSize != DSBUFFERDESC_SIZE && description->dwSize != DSBUFFERDESC1_SIZE &&
-         description->dwSize != sizeof(DSBUFFERDESC)))
+        (description->dwSize != DSBUFFERDESC_SIZE && description->dwSize != sizeof(DSBUFFERDESC)))
         return DSERR_INVALIDPARAM;
     if (description->dwFlags & DSBCAPS_PRIMARYBUFFER)
         return DSERR_INVALIDCALL; // the mixer is the primary buffer
@@ -441,19 +371,17 @@ HRESULT DsObject::CreateSoundBuffer(const DSBUFFERDESC* description, IDirectSoun
     record->release_when_stopped = false;
     record->references = 1;
     record->caps = description->dwFlags;
-    record->format = format;
-    record->format.cbSize = 0;
+    record->own_rate = format.nSamplesPerSec;
     record->block = block;
     record->volume = 0;
     record->pan = 0;
-    record->frequency = format.nSamplesPerSec;
 
     SndChannel channel{};
     channel.samples = block->bytes;
     channel.frames = size / format.nBlockAlign;
     channel.channels = format.nChannels;
     channel.bits = format.wBitsPerSample;
-    channel.step = snd_step(record->frequency, uint32_t(s_output_rate));
+    channel.step = snd_step(record->own_rate, uint32_t(s_output_rate));
     channel.gain_left = channel.gain_right = 1.0f;
     {
         std::lock_guard<std::mutex> lock(s_mix_lock);
@@ -484,12 +412,11 @@ HRESULT DsObject::DuplicateSoundBuffer(IDirectSoundBuffer8* original,
     record->release_when_stopped = false;
     record->references = 1;
     record->caps = source->caps;
-    record->format = source->format;
+    record->own_rate = source->own_rate;
     record->block = source->block;
     ++record->block->users;
     record->volume = source->volume;
     record->pan = source->pan;
-    record->frequency = source->frequency;
     {
         std::lock_guard<std::mutex> lock(s_mix_lock);
         SndChannel channel = s_channels[source->index];

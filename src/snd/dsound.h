@@ -1,8 +1,8 @@
 // The DirectSound 8 subset the sound manager uses: the sound object, static
 // secondary buffers with volume, pan and frequency control, duplicates that
-// share their samples, and the documented result codes and constants. The
-// implementation (dsound_mixer.cpp) mixes every playing buffer in software and
-// hands the result to the audio device on the device's own thread.
+// share their samples, and the result codes a caller can get back. The
+// implementation mixes every playing buffer in software (snd_mix) and hands
+// the result to the audio device on the device's own thread.
 //
 // A few functions at the end are this program's own, marked as such: the
 // fire-and-forget release of duplicates and the pull side of the null output
@@ -29,16 +29,13 @@ constexpr DWORD DSSCL_NORMAL = 1;
 constexpr DWORD DSSCL_PRIORITY = 2;
 
 // Buffer capabilities (DSBUFFERDESC.dwFlags).
+// A primary buffer is refused: the mixer is the primary buffer.
 constexpr DWORD DSBCAPS_PRIMARYBUFFER = 0x01;
-constexpr DWORD DSBCAPS_STATIC = 0x02;
-constexpr DWORD DSBCAPS_LOCSOFTWARE = 0x08;
 constexpr DWORD DSBCAPS_CTRLFREQUENCY = 0x20;
 constexpr DWORD DSBCAPS_CTRLPAN = 0x40;
 constexpr DWORD DSBCAPS_CTRLVOLUME = 0x80;
-constexpr DWORD DSBCAPS_GLOBALFOCUS = 0x8000;
 
 constexpr DWORD DSBPLAY_LOOPING = 1;
-constexpr DWORD DSBLOCK_FROMWRITECURSOR = 1;
 constexpr DWORD DSBLOCK_ENTIREBUFFER = 2;
 
 constexpr DWORD DSBSTATUS_PLAYING = 1;
@@ -47,7 +44,6 @@ constexpr DWORD DSBSTATUS_LOOPING = 4;
 constexpr LONG DSBVOLUME_MIN = -10000;
 constexpr LONG DSBVOLUME_MAX = 0;
 constexpr LONG DSBPAN_LEFT = -10000;
-constexpr LONG DSBPAN_CENTER = 0;
 constexpr LONG DSBPAN_RIGHT = 10000;
 constexpr DWORD DSBFREQUENCY_ORIGINAL = 0;
 constexpr DWORD DSBFREQUENCY_MIN = 100;
@@ -80,19 +76,18 @@ struct DSBUFFERDESC {
     GUID guid3DAlgorithm;
 };
 // dwSize as callers fill it in: the record as the 32-bit system laid it out
-// (36 bytes), or the older one without the 3D algorithm (20 bytes).
+// (36 bytes), or this build's own sizeof.
 constexpr DWORD DSBUFFERDESC_SIZE = 36;
-constexpr DWORD DSBUFFERDESC1_SIZE = 20;
 
 // A secondary buffer. Its samples may be shared with duplicates; everything
 // else (play state, position, volume, pan, frequency) is its own.
 struct IDirectSoundBuffer8 {
-    virtual ULONG AddRef() = 0;
     // The last release stops the buffer; the samples go when no duplicate
     // uses them any more.
     virtual ULONG Release() = 0;
-    // Hands out the buffer's bytes for writing. DSBLOCK_ENTIREBUFFER ignores
-    // offset and bytes. Either second-region pointer may be null.
+    // Hands out `bytes` of the buffer from `offset` for writing, or all of it
+    // with DSBLOCK_ENTIREBUFFER. The region never wraps, so the second one is
+    // always empty; either second-region pointer may be null.
     virtual HRESULT Lock(DWORD offset, DWORD bytes, void** audio1, DWORD* bytes1, void** audio2,
                          DWORD* bytes2, DWORD flags) = 0;
     virtual HRESULT Unlock(void* audio1, DWORD bytes1, void* audio2, DWORD bytes2) = 0;
@@ -104,24 +99,19 @@ struct IDirectSoundBuffer8 {
     virtual HRESULT GetPan(LONG* pan) = 0;
     // Playback rate in Hz; DSBFREQUENCY_ORIGINAL returns to the format's rate.
     virtual HRESULT SetFrequency(DWORD frequency) = 0;
-    virtual HRESULT GetFrequency(DWORD* frequency) = 0;
     // Starts (or goes on) playing from the current position; the flags
-    // replace any given before. reserved1 and priority must be 0.
+    // replace any given before. reserved1 and priority must be 0. A one-shot
+    // play that reaches the end stops there and starts over at the next Play.
     virtual HRESULT Play(DWORD reserved1, DWORD priority, DWORD flags) = 0;
-    // Stops where it is; Play resumes there.
-    virtual HRESULT Stop() = 0;
+    // DSBSTATUS_PLAYING, with DSBSTATUS_LOOPING for a looping play; 0 once stopped.
     virtual HRESULT GetStatus(DWORD* status) = 0;
-    virtual HRESULT GetCurrentPosition(DWORD* play_cursor, DWORD* write_cursor) = 0;
-    virtual HRESULT SetCurrentPosition(DWORD position) = 0;
 
   protected:
     ~IDirectSoundBuffer8() = default;
 };
-typedef IDirectSoundBuffer8 IDirectSoundBuffer;
 
 // The sound object: one at a time, owner of every buffer made through it.
 struct IDirectSound8 {
-    virtual ULONG AddRef() = 0;
     // The last release closes the output and releases every buffer still
     // alive, duplicates included.
     virtual ULONG Release() = 0;
@@ -158,7 +148,7 @@ constexpr int DS_MAX_BUFFERS = 4096;
 constexpr int DS_NULL_OUTPUT_RATE = 48000;
 
 // Gives up the caller's reference once the buffer has stopped: the end of a
-// one-shot play, a Stop, or the loss of the output device. For duplicates
+// one-shot play, or the loss of the output device. For duplicates
 // that are played once and never looked at again, so a long run does not
 // pile them up.
 void ds_release_when_stopped(IDirectSoundBuffer8* buffer);

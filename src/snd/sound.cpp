@@ -124,8 +124,6 @@ int snd_find(const char* name)
 
 // Copies the samples behind the header into the new buffer: as many bytes as
 // the buffer holds, but never more than the file has.
-// Copies the samples behind the header into the new buffer: as many bytes as
-// the buffer holds, but never more than the file has.
 static void fill_buffer(IDirectSoundBuffer8* buffer, MemFile* file, int32_t available)
 {
     void* bytes = nullptr;

@@ -1,6 +1,7 @@
-// The scene's update (flight, fog, lightning), the fire simulation, and the
+// The scene's update (flight, fog, lightning and its thunder), the fire simulation, and the
 // terrain's behaviour with missing or odd data.
 #include "scene/scene_test_util.h"
+#include "snd/snd_test_util.h"
 
 namespace {
 
@@ -155,6 +156,64 @@ TEST_F(SceneTest, LightningStrikesAwayFromTheCameraAndFadesOut)
     g_time = 5.5f; // too soon for the next strike
     storm_update();
     EXPECT_FLOAT_EQ(g_flash, strong / 2.0f);
+}
+
+// Where a point shows across the picture, through the camera's view and
+// projection as the device maps them: -1 at the left edge, 1 at the right;
+// NaN behind the camera.
+float screen_x(const Vec3& p)
+{
+    Matrix clip;
+    mat_multiply(&clip, &g_view, &g_proj);
+    float x = p.x * clip.m[0] + p.y * clip.m[4] + p.z * clip.m[8] + clip.m[12];
+    float w = p.x * clip.m[3] + p.y * clip.m[7] + p.z * clip.m[11] + clip.m[15];
+    return w > 0.0f ? x / w : NAN;
+}
+
+float rms(const std::vector<float>& stereo, int side)
+{
+    double sum = 0.0;
+    for (size_t i = size_t(side); i < stereo.size(); i += 2)
+        sum += double(stereo[i]) * stereo[i];
+    return float(std::sqrt(sum / double(stereo.size() / 2)));
+}
+
+TEST_F(SceneTest, ThunderIsLouderOnTheSideOfThePictureWhereTheBoltStrikes)
+{
+    // Nothing but the thunder is heard, and it is a short steady tone.
+    snd_free(g_snd_rain);
+    snd_free(g_snd_bgthunder);
+    for (int slot : g_snd_thunder) {
+        ASSERT_GE(slot, 0);
+        g_sounds[slot].buffer->Release();
+        g_sounds[slot].buffer =
+            make_buffer(g_dsound, pcm(1, 48000, 16), pcm16(std::vector<float>(2400, 0.5f)));
+    }
+    // One strike offset, seen from every heading in turn.
+    const uint32_t strike_seed = seed_where(0, 500, 0);
+    g_frame_dt = 0.0f;
+    int seen[2] = {0, 0}; // strikes on the left, on the right
+    for (int yaw = 0; yaw < 360; yaw += 10) {
+        g_cam_yaw = float(yaw);
+        g_cam_pitch = 0.0f;
+        g_last_strike = 1e9f;
+        storm_update(); // turns the camera
+        r_set_camera(); // the frame in between, which the thunder's pan follows
+        g_last_strike = 0.0f;
+        g_time = 5.0f;
+        crt_srand(strike_seed);
+        storm_update();
+        ASSERT_EQ(g_last_strike, 5.0f);
+        std::vector<float> out = render(2400);
+        float x = screen_x(g_bolt_pos);
+        if (!(std::fabs(x) > 0.2f && std::fabs(x) < 1.0f))
+            continue; // out of the picture, or too near its middle to tell
+        ++seen[x > 0.0f];
+        float near = rms(out, x < 0.0f ? 0 : 1), far = rms(out, x < 0.0f ? 1 : 0);
+        EXPECT_GT(near, 1.2f * far) << "yaw " << yaw << ", bolt at " << x;
+    }
+    EXPECT_GT(seen[0], 0);
+    EXPECT_GT(seen[1], 0);
 }
 
 TEST_F(SceneTest, FireStepsOnScheduleInsideItsRegion)
