@@ -9,15 +9,7 @@
 
 void rain_draw()
 {
-    g_device->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
-    g_device->SetRenderState(D3DRS_FOGENABLE, 1);
-    g_device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
-    g_device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
-    g_device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    g_device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_ADD);
-    g_device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    g_device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-    g_device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    translucent_pass_states(D3DZB_FALSE);
 
     Vec3 offset;
     vec_set(&offset, g_cam_pos.x, 0.0f, g_cam_pos.z);

@@ -62,6 +62,10 @@ void fire_draw();
 void fire_palette(int32_t heat, int32_t* red, int32_t* green, int32_t* blue);
 
 // --- Water (water.cpp) ---
+// The states the water and the rain draw in, set in this order: fogged,
+// alpha-blended with SRCALPHA/INVSRCALPHA, no culling, stage 0 passing the
+// texture's alpha and stage 1 off. Only the depth test differs between them.
+void translucent_pass_states(uint32_t depth_test);
 float water_height(float time);
 void water_draw();
 

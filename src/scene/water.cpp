@@ -9,6 +9,19 @@
 #include "gfx/renderer.h"
 #include "scene/storm.h"
 
+void translucent_pass_states(DWORD depth_test)
+{
+    g_device->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    g_device->SetRenderState(D3DRS_FOGENABLE, 1);
+    g_device->SetRenderState(D3DRS_ZENABLE, depth_test);
+    g_device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+    g_device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    g_device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_ADD);
+    g_device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    g_device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    g_device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+}
+
 float water_height(float time)
 {
     return float(std::sin(double(time) / 9.0)) / 5.0f - 2.0f;
@@ -17,15 +30,7 @@ float water_height(float time)
 void water_draw()
 {
     float cx = g_cam_pos.x, cz = g_cam_pos.z;
-    g_device->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
-    g_device->SetRenderState(D3DRS_FOGENABLE, 1);
-    g_device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
-    g_device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
-    g_device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    g_device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_ADD);
-    g_device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    g_device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-    g_device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    translucent_pass_states(D3DZB_TRUE);
 
     float h = water_height(g_time);
     r_bind_texture(g_tex_water, 0);

@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/cmdline.h"
 
-namespace {
+namespace
+{
 
 struct Settings {
     int fullscreen, width, height;
@@ -56,17 +58,15 @@ TEST(ClassicSwitches, ReadSizesAndWindowedLikeTheOriginal)
     EXPECT_STREQ(text, "-w hello -x800"); // lowercased in place
 }
 
-TEST(ClassicSwitches, AtoiReadsLikeTheCLibrary)
+TEST(ClassicSwitches, AtoiReadsLikeTheCLibraryAndSaturates)
 {
-    EXPECT_EQ(atoi_saturating("  \t\n42x"), 42);
-    EXPECT_EQ(atoi_saturating("-17"), -17);
-    EXPECT_EQ(atoi_saturating("+-3"), 0);
-    EXPECT_EQ(atoi_saturating("- 3"), 0);
-    EXPECT_EQ(atoi_saturating(""), 0);
-    EXPECT_EQ(atoi_saturating("2147483647"), INT_MAX);
-    EXPECT_EQ(atoi_saturating("2147483648"), INT_MAX);
-    EXPECT_EQ(atoi_saturating("-2147483648"), INT_MIN);
-    EXPECT_EQ(atoi_saturating("-2147483649"), INT_MIN);
+    // The size switches above cover signs, spaces and overflow; these are the edges.
+    for (auto [text, value] : {std::pair{"+-3", 0},
+                               {"- 3", 0},
+                               {"2147483648", INT_MAX},
+                               {"-2147483648", INT_MIN},
+                               {"-2147483649", INT_MIN}})
+        EXPECT_EQ(atoi_saturating(text), value) << text;
 }
 
 struct Parsed {
@@ -135,16 +135,28 @@ TEST(LongOptions, HelpAndVersionAnswerAndStop)
 TEST(LongOptions, BadValuesAreUsageErrorsWithAMessage)
 {
     const std::vector<std::vector<const char*>> bad = {
-        {"--frames"},          {"--frames", "0"},         {"--frames", "-3"},
-        {"--frames", "ten"},   {"--frames", "5x"},        {"--frames", "99999999999"},
-        {"--fixed-step", "0"}, {"--fixed-step", "-0.5"},  {"--fixed-step", "nan"},
-        {"--fixed-step", "inf"}, {"--fixed-step", "1e9"}, {"--seed", "-1"},
-        {"--seed", "4294967296"}, {"--seed", ""},         {"--data", "/no/such/dir/here"},
-        {"--data", ""},        {"--headless=yes"},
+        {"--frames"},
+        {"--frames", "0"},
+        {"--frames", "-3"},
+        {"--frames", "ten"},
+        {"--frames", "5x"},
+        {"--frames", "99999999999"},
+        {"--fixed-step", "0"},
+        {"--fixed-step", "-0.5"},
+        {"--fixed-step", "nan"},
+        {"--fixed-step", "inf"},
+        {"--fixed-step", "1e9"},
+        {"--seed", "-1"},
+        {"--seed", "4294967296"},
+        {"--seed", ""},
+        {"--data", "/no/such/dir/here"},
+        {"--data", ""},
+        {"--headless=yes"},
     };
     for (const auto& words : bad) {
         Parsed p = run_options(words);
-        EXPECT_EQ(p.result, OptionsResult::EXIT_USAGE) << words[0] << " " << (words.size() > 1 ? words[1] : "");
+        EXPECT_EQ(p.result, OptionsResult::EXIT_USAGE)
+            << words[0] << " " << (words.size() > 1 ? words[1] : "");
         std::string name = std::string(words[0] + 2).substr(0, std::string(words[0] + 2).find('='));
         EXPECT_NE(p.err.find("'--" + name + "'"), std::string::npos) << p.err;
     }

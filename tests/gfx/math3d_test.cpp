@@ -79,13 +79,6 @@ TEST(Math3dVectors, ArgumentOrderAliasingNormalizeAndVertexOperations)
     vec_normalize(&tiny, nullptr);
     expect_vec(tiny, 0, 1, 0, TOL);
 
-    Vertex vertex, copy = {};
-    vertex_set(&vertex, 1, 2, 3, 4, 5, 6, 7);
-    const float raw[7] = {1, 2, 3, 4, 5, 6, 7}; // position, then both texture pairs
-    EXPECT_EQ(std::memcmp(&vertex, raw, sizeof raw), 0);
-    vertex_copy(&vertex, &copy); // source first
-    EXPECT_EQ(std::memcmp(&vertex, &copy, sizeof vertex), 0);
-
     Vertex vs[3];
     vertex_set(&vs[0], 1, 5, 0, 0.1f, 0.2f, 0.3f, 0.4f);
     vertex_set(&vs[1], 2, -3, 7, 0.5f, 0.6f, 0.7f, 0.8f);

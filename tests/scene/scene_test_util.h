@@ -5,16 +5,17 @@
 #include <vector>
 
 #include "app/cmdline.h"
-#include "base/crt_rand.h"
 #include "app/loop.h"
+#include "base/crt_rand.h"
 #include "gfx/gfx_test_util.h"
 #include "input/mouse.h"
 #include "res/files.h"
 #include "scene/storm.h"
 #include "snd/sound.h"
 
-class SceneTest : public GfxTest {
-public:
+class SceneTest : public GfxTest
+{
+  public:
     // One state-setting call: render state (stage -1) or a stage state.
     struct StateCall {
         int stage;
@@ -22,7 +23,7 @@ public:
         bool operator==(const StateCall&) const = default;
     };
 
-protected:
+  protected:
     void SetUp() override
     {
         GfxTest::SetUp();
@@ -39,7 +40,9 @@ protected:
         g_flash = 0.0f;
         g_last_strike = 0.0f;
         crt_srand(1);
+        rec_->clear();
         storm_init();
+        init_states_ = state_calls();
         rec_->clear();
     }
 
@@ -64,10 +67,12 @@ protected:
     }
 
     std::vector<const RecordedCall*> draws() const { return rec_->of(REC_DRAW); }
+
+    std::vector<StateCall> init_states_; // what storm_init set
 };
 
 inline void PrintTo(const SceneTest::StateCall& c, std::ostream* os)
 {
-    *os << (c.stage < 0 ? "RS(" : "TSS" + std::to_string(c.stage) + "(") << c.type << ", " << c.value
-        << ")";
+    *os << (c.stage < 0 ? "RS(" : "TSS" + std::to_string(c.stage) + "(") << c.type << ", "
+        << c.value << ")";
 }

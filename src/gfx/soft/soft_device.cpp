@@ -87,23 +87,16 @@ void soft_state_defaults(SoftState* state)
         mat_translation(m, 0.0f, 0.0f, 0.0f);
 }
 
-namespace {
+namespace
+{
 
 class SoftDirect3D;
 
-class SoftDevice final : public IDirect3DDevice8 {
-public:
+class SoftDevice final : public SoftRefCounted<IDirect3DDevice8>
+{
+  public:
     SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3DFORMAT format);
     ~SoftDevice() override;
-
-    DWORD AddRef() override { return refs_.add_ref(); }
-    DWORD Release() override
-    {
-        DWORD left = refs_.release();
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     HRESULT GetDirect3D(IDirect3D8** d3d) override;
     HRESULT GetDeviceCaps(D3DCAPS8* caps) override
@@ -137,13 +130,11 @@ public:
 
     HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) override;
     HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override;
-    HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
-                                 DWORD value) override;
+    HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) override;
     HRESULT SetTexture(DWORD stage, IDirect3DTexture8* texture) override;
     HRESULT SetStreamSource(UINT stream, IDirect3DVertexBuffer8* buffer, UINT stride) override;
     HRESULT SetVertexShader(DWORD handle) override;
-    HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT start_vertex,
-                          UINT primitive_count) override;
+    HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT start_vertex, UINT primitive_count) override;
 
     const uint32_t* presented(int* width, int* height) const
     {
@@ -152,8 +143,7 @@ public:
         return presented_.data();
     }
 
-private:
-    SoftRefCounted refs_;
+  private:
     SoftDirect3D* d3d_;
     HWND window_;
     int width_;
@@ -167,17 +157,9 @@ private:
     SoftState state_;
 };
 
-class SoftDirect3D final : public IDirect3D8 {
-public:
-    DWORD AddRef() override { return refs_.add_ref(); }
-    DWORD Release() override
-    {
-        DWORD left = refs_.release();
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
+class SoftDirect3D final : public SoftRefCounted<IDirect3D8>
+{
+  public:
     HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) override
     {
         if (adapter != D3DADAPTER_DEFAULT || !mode || soft_config().fail_display_mode)
@@ -206,8 +188,8 @@ public:
         if (adapter != D3DADAPTER_DEFAULT || !params)
             return D3DERR_INVALIDCALL;
         D3DFORMAT format = params->BackBufferFormat;
-        bool known = format == D3DFMT_X8R8G8B8 || format == D3DFMT_R8G8B8 ||
-                     format == D3DFMT_R5G6B5;
+        bool known =
+            format == D3DFMT_X8R8G8B8 || format == D3DFMT_R8G8B8 || format == D3DFMT_R5G6B5;
         if (!known || format_refused(format) || format_refused(params->AutoDepthStencilFormat))
             return D3DERR_NOTAVAILABLE;
         if ((behaviour & D3DCREATE_HARDWARE_VERTEXPROCESSING) && soft_config().refuse_hardware_vp)
@@ -224,9 +206,6 @@ public:
         *device = created;
         return D3D_OK;
     }
-
-private:
-    SoftRefCounted refs_;
 };
 
 SoftDevice::SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3DFORMAT format)
@@ -281,8 +260,8 @@ HRESULT SoftDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD us
         full = 1;
     if (levels == 0 || levels > full)
         levels = full;
-    SoftTexture* created = new (std::nothrow)
-        SoftTexture(int(width), int(height), int(levels), format, pool);
+    SoftTexture* created =
+        new (std::nothrow) SoftTexture(int(width), int(height), int(levels), format, pool);
     if (!created)
         return E_OUTOFMEMORY;
     *texture = created;
@@ -317,8 +296,8 @@ HRESULT SoftDevice::GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE, IDirect3DSurfa
     return D3D_OK;
 }
 
-HRESULT SoftDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color,
-                          float z, DWORD)
+HRESULT SoftDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
+                          DWORD)
 {
     if (count != 0 || rects)
         return D3DERR_INVALIDCALL; // the program only clears whole targets

@@ -5,14 +5,22 @@
 
 #include "gfx/d3d8.h"
 
-// Reference counting for objects that free themselves.
-class SoftRefCounted {
-public:
-    DWORD add_ref() { return ++refs_; }
-    // Returns the count left; the caller deletes at zero.
-    DWORD release() { return --refs_; }
+// AddRef and Release for the backend's objects that free themselves when the
+// last reference goes: the Direct3D object, the device, textures and vertex
+// buffers. Surfaces are not among them: they count on the object that owns them.
+template <class Interface> class SoftRefCounted : public Interface
+{
+  public:
+    DWORD AddRef() final { return ++refs_; }
+    DWORD Release() final
+    {
+        DWORD left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
 
-private:
+  private:
     DWORD refs_ = 1;
 };
 
@@ -26,8 +34,9 @@ struct SoftLevel {
 class SoftTexture;
 
 // A level of a texture, or the back buffer. References count on the owner.
-class SoftSurface final : public IDirect3DSurface8 {
-public:
+class SoftSurface final : public IDirect3DSurface8
+{
+  public:
     SoftSurface(IUnknown8* owner, SoftLevel* level, D3DFORMAT format, D3DPOOL pool,
                 D3DRESOURCETYPE type)
         : owner_(owner), level_(level), format_(format), pool_(pool), type_(type)
@@ -41,7 +50,7 @@ public:
 
     SoftLevel* level() { return level_; }
 
-private:
+  private:
     IUnknown8* owner_;
     SoftLevel* level_;
     D3DFORMAT format_;
@@ -50,12 +59,11 @@ private:
     bool locked_ = false;
 };
 
-class SoftTexture final : public IDirect3DTexture8 {
-public:
+class SoftTexture final : public SoftRefCounted<IDirect3DTexture8>
+{
+  public:
     SoftTexture(int width, int height, int levels, D3DFORMAT format, D3DPOOL pool);
     ~SoftTexture() override;
-    DWORD AddRef() override { return refs_.add_ref(); }
-    DWORD Release() override;
     DWORD GetLevelCount() override { return static_cast<DWORD>(levels_.size()); }
     HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override;
     HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface8** surface) override;
@@ -66,26 +74,23 @@ public:
     const SoftLevel& level(int index) const { return levels_[size_t(index)]; }
     D3DFORMAT format() const { return format_; }
 
-private:
-    SoftRefCounted refs_;
+  private:
     D3DFORMAT format_;
     std::vector<SoftLevel> levels_;
     std::vector<SoftSurface*> surfaces_;
 };
 
-class SoftVertexBuffer final : public IDirect3DVertexBuffer8 {
-public:
+class SoftVertexBuffer final : public SoftRefCounted<IDirect3DVertexBuffer8>
+{
+  public:
     SoftVertexBuffer(UINT length, DWORD fvf) : bytes_(length), fvf_(fvf) {}
-    DWORD AddRef() override { return refs_.add_ref(); }
-    DWORD Release() override;
     HRESULT Lock(UINT offset, UINT size, BYTE** data, DWORD flags) override;
     HRESULT Unlock() override;
 
     const BYTE* data() const { return bytes_.data(); }
     size_t size() const { return bytes_.size(); }
 
-private:
-    SoftRefCounted refs_;
+  private:
     std::vector<BYTE> bytes_;
     DWORD fvf_;
     bool locked_ = false;

@@ -27,8 +27,7 @@ HRESULT SoftSurface::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD)
     int left = 0, top = 0;
     if (rect) {
         if (rect->left < 0 || rect->top < 0 || rect->right > level_->width ||
-            rect->bottom > level_->height || rect->left >= rect->right ||
-            rect->top >= rect->bottom)
+            rect->bottom > level_->height || rect->left >= rect->right || rect->top >= rect->bottom)
             return D3DERR_INVALIDCALL;
         left = rect->left;
         top = rect->top;
@@ -69,14 +68,6 @@ SoftTexture::~SoftTexture()
         delete surface;
 }
 
-DWORD SoftTexture::Release()
-{
-    DWORD left = refs_.release();
-    if (left == 0)
-        delete this;
-    return left;
-}
-
 HRESULT SoftTexture::GetLevelDesc(UINT level, D3DSURFACE_DESC* desc)
 {
     if (level >= levels_.size())
@@ -108,14 +99,6 @@ HRESULT SoftTexture::UnlockRect(UINT level)
     if (level >= levels_.size())
         return D3DERR_INVALIDCALL;
     return surfaces_[level]->UnlockRect();
-}
-
-DWORD SoftVertexBuffer::Release()
-{
-    DWORD left = refs_.release();
-    if (left == 0)
-        delete this;
-    return left;
 }
 
 HRESULT SoftVertexBuffer::Lock(UINT offset, UINT size, BYTE** data, DWORD)

@@ -6,7 +6,7 @@
 
 #include "res/files.h"
 #include "res/wav.h"
-#include "tools/tool_paths.h"
+#include "res/res_test_util.h"
 
 namespace
 {
