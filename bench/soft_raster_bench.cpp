@@ -9,7 +9,8 @@
 #include "gfx/d3d8.h"
 #include "gfx/soft/soft_device.h"
 
-namespace {
+namespace
+{
 
 struct Bench {
     IDirect3D8* d3d = nullptr;
@@ -104,8 +105,8 @@ void BM_FullScreenQuad(benchmark::State& state)
         bench.device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
         bench.device->DrawPrimitive(D3DPT_TRIANGLEFAN, 0, 2);
     }
-    state.counters["Mpixels/s"] = benchmark::Counter(640.0 * 480.0 * double(state.iterations()) / 1e6,
-                                                     benchmark::Counter::kIsRate);
+    state.counters["Mpixels/s"] = benchmark::Counter(
+        640.0 * 480.0 * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_FullScreenQuad)->Unit(benchmark::kMillisecond);
 
@@ -128,10 +129,10 @@ void BM_ManySmallDraws(benchmark::State& state)
             bench.device->DrawPrimitive(D3DPT_TRIANGLEFAN, 0, 2);
         }
     }
-    state.counters["frames/s"] = benchmark::Counter(double(state.iterations()),
-                                                    benchmark::Counter::kIsRate);
-    state.counters["draws/s"] = benchmark::Counter(double(state.iterations()) * DRAWS,
-                                                   benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["draws/s"] =
+        benchmark::Counter(double(state.iterations()) * DRAWS, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ManySmallDraws)->Unit(benchmark::kMillisecond);
 

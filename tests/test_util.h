@@ -7,8 +7,9 @@
 // A fresh directory that is the current directory for the object's life, so
 // tests that write "debug.log" or archives never meet each other when CTest
 // runs them in parallel.
-class ScratchDir {
-public:
+class ScratchDir
+{
+  public:
     ScratchDir()
     {
         std::random_device random;
@@ -29,7 +30,7 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path previous_;
     std::filesystem::path path_;
 };

@@ -43,10 +43,11 @@ BenchSummary bench_summarise(const std::vector<double>& starts,
 std::string bench_format(const BenchSummary& summary, const char* renderer, int width, int height)
 {
     char line[256];
-    std::snprintf(line, sizeof line,
-                  "bench: renderer %s, %dx%d, %d frames, %.2f s, %.1f fps, p50 %.2f ms, p99 %.2f ms "
-                  "(%d warm-up frames left out)",
-                  renderer, width, height, summary.frames, summary.seconds, summary.mean_fps,
-                  summary.p50_ms, summary.p99_ms, summary.warmup_frames);
+    std::snprintf(
+        line, sizeof line,
+        "bench: renderer %s, %dx%d, %d frames, %.2f s, %.1f fps, p50 %.2f ms, p99 %.2f ms "
+        "(%d warm-up frames left out)",
+        renderer, width, height, summary.frames, summary.seconds, summary.mean_fps, summary.p50_ms,
+        summary.p99_ms, summary.warmup_frames);
     return line;
 }

@@ -133,8 +133,19 @@ static bool parse_step(const char* text, double* value)
 }
 
 enum class OptionKind {
-    HELP, VERSION, HEADLESS, FRAMES, FIXED_STEP, SEED, DATA,
-    RECORD, REPLAY, BENCH, SHOTS, SHOT_DIR, RENDERER,
+    HELP,
+    VERSION,
+    HEADLESS,
+    FRAMES,
+    FIXED_STEP,
+    SEED,
+    DATA,
+    RECORD,
+    REPLAY,
+    BENCH,
+    SHOTS,
+    SHOT_DIR,
+    RENDERER,
 };
 
 struct LongOption {

@@ -20,17 +20,17 @@ void parse_command_line(char* text);
 
 // What the long options ask for. Defaults mean "as the classic program does".
 struct LaunchOptions {
-    bool headless = false;       // no window, off-screen device, silent, no mouse
-    int max_frames = 0;          // quit after this many frames; 0 = run until quit
-    double fixed_step = 0.0;     // seconds per frame instead of the clock; 0 = clock
-    bool has_seed = false;       // seed the generator with `seed`, not the clock
+    bool headless = false;   // no window, off-screen device, silent, no mouse
+    int max_frames = 0;      // quit after this many frames; 0 = run until quit
+    double fixed_step = 0.0; // seconds per frame instead of the clock; 0 = clock
+    bool has_seed = false;   // seed the generator with `seed`, not the clock
     uint32_t seed = 0;
-    std::string data_dir;        // where resources are looked for; empty = default
-    std::string record_path;     // write each frame's dt and mouse input here
-    std::string replay_path;     // take dt and mouse input from this flight
-    bool bench = false;          // print frame-time statistics at the end
+    std::string data_dir;         // where resources are looked for; empty = default
+    std::string record_path;      // write each frame's dt and mouse input here
+    std::string replay_path;      // take dt and mouse input from this flight
+    bool bench = false;           // print frame-time statistics at the end
     std::vector<int> shot_frames; // frames (from 1) to write as PNG
-    std::string shot_dir = ".";  // where those frames go
+    std::string shot_dir = ".";   // where those frames go
     std::string renderer = "soft";
 };
 

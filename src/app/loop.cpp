@@ -13,10 +13,10 @@
 #include "app/run_options.h"
 #include "app/screenshot.h"
 #include "app/window.h"
-#include "platform/sys.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "input/mouse.h"
+#include "platform/sys.h"
 #include "scene/storm.h"
 
 SceneOps g_scenes[1] = {

@@ -23,7 +23,7 @@ extern uint32_t g_frame_ticks;      // tick count of the current iteration
 // a fixed step in seconds replaces the tick counter (0 = use the counter).
 extern int g_loop_max_frames;
 extern double g_loop_fixed_step;
-extern int64_t g_frame_count;       // frames rendered so far
+extern int64_t g_frame_count; // frames rendered so far
 
 // Selects scene 0 and runs its init.
 void scene_start();

@@ -96,8 +96,8 @@ int recording_load(const char* path, std::vector<RecordedFrame>* frames, FILE* e
 int recording_write_frame(FILE* file, const RecordedFrame& frame)
 {
     // %.9g keeps every float exactly.
-    if (std::fprintf(file, "%.9g %d %d %d\n", double(frame.dt), frame.dx, frame.dy,
-                     frame.buttons) < 0)
+    if (std::fprintf(file, "%.9g %d %d %d\n", double(frame.dt), frame.dx, frame.dy, frame.buttons) <
+        0)
         return 0;
     return std::fflush(file) == 0;
 }

@@ -18,7 +18,8 @@ intptr_t main_wnd_proc(HWND, uint32_t message, uintptr_t wparam, intptr_t lparam
 {
     switch (message) {
     case WM_SIZE:
-        _gfx_resize(static_cast<int>(lparam & 0xFFFF), static_cast<int>((lparam >> 16) & 0xFFFF), 0);
+        _gfx_resize(static_cast<int>(lparam & 0xFFFF), static_cast<int>((lparam >> 16) & 0xFFFF),
+                    0);
         return 0;
     case WM_ACTIVATE:
         if ((wparam & 0xFFFF) != WA_INACTIVE)

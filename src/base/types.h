@@ -14,8 +14,14 @@ typedef int32_t INT;
 typedef int32_t BOOL;
 typedef uintptr_t UINT_PTR;
 
-inline bool FAILED(HRESULT hr) { return hr < 0; }
-inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+inline bool FAILED(HRESULT hr)
+{
+    return hr < 0;
+}
+inline bool SUCCEEDED(HRESULT hr)
+{
+    return hr >= 0;
+}
 
 struct GUID {
     uint32_t Data1;

@@ -53,8 +53,7 @@ void gfx_set_present_target(GfxPresentTarget target)
     s_present = target;
 }
 
-void gfx_present_pixels(HWND window, const uint32_t* pixels, int width, int height,
-                        int pitch_bytes)
+void gfx_present_pixels(HWND window, const uint32_t* pixels, int width, int height, int pitch_bytes)
 {
     if (s_present)
         s_present(window, pixels, width, height, pitch_bytes);

@@ -18,7 +18,6 @@ constexpr HRESULT D3DERR_INVALIDCALL = static_cast<HRESULT>(0x8876086Cu);
 constexpr HRESULT D3DERR_OUTOFVIDEOMEMORY = static_cast<HRESULT>(0x8876017Cu);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 
-
 constexpr UINT D3D_SDK_VERSION = 120;
 constexpr UINT D3DADAPTER_DEFAULT = 0;
 
@@ -264,27 +263,30 @@ struct RGNDATA;
 
 // Reference counting as COM has it: an object starts with one reference and
 // frees itself when Release takes the count to zero.
-class IUnknown8 {
-public:
+class IUnknown8
+{
+  public:
     virtual DWORD AddRef() = 0;
     virtual DWORD Release() = 0;
 
-protected:
+  protected:
     virtual ~IUnknown8() = default;
 };
 
 class IDirect3D8;
 
-class IDirect3DSurface8 : public IUnknown8 {
-public:
+class IDirect3DSurface8 : public IUnknown8
+{
+  public:
     virtual HRESULT GetDesc(D3DSURFACE_DESC* desc) = 0;
     // rect null = the whole surface.
     virtual HRESULT LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) = 0;
     virtual HRESULT UnlockRect() = 0;
 };
 
-class IDirect3DTexture8 : public IUnknown8 {
-public:
+class IDirect3DTexture8 : public IUnknown8
+{
+  public:
     virtual DWORD GetLevelCount() = 0;
     virtual HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) = 0;
     virtual HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface8** surface) = 0;
@@ -292,15 +294,17 @@ public:
     virtual HRESULT UnlockRect(UINT level) = 0;
 };
 
-class IDirect3DVertexBuffer8 : public IUnknown8 {
-public:
+class IDirect3DVertexBuffer8 : public IUnknown8
+{
+  public:
     // offset 0 and size 0 lock the whole buffer.
     virtual HRESULT Lock(UINT offset, UINT size, BYTE** data, DWORD flags) = 0;
     virtual HRESULT Unlock() = 0;
 };
 
-class IDirect3DDevice8 : public IUnknown8 {
-public:
+class IDirect3DDevice8 : public IUnknown8
+{
+  public:
     virtual HRESULT GetDirect3D(IDirect3D8** d3d) = 0;
     virtual HRESULT GetDeviceCaps(D3DCAPS8* caps) = 0;
     virtual HRESULT GetDisplayMode(D3DDISPLAYMODE* mode) = 0;
@@ -329,15 +333,15 @@ public:
                                   UINT primitive_count) = 0;
 };
 
-class IDirect3D8 : public IUnknown8 {
-public:
+class IDirect3D8 : public IUnknown8
+{
+  public:
     virtual HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) = 0;
     virtual HRESULT CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT adapter_format,
                                       DWORD usage, D3DRESOURCETYPE resource_type,
                                       D3DFORMAT check_format) = 0;
-    virtual HRESULT CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus_window,
-                                 DWORD behaviour, D3DPRESENT_PARAMETERS* params,
-                                 IDirect3DDevice8** device) = 0;
+    virtual HRESULT CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus_window, DWORD behaviour,
+                                 D3DPRESENT_PARAMETERS* params, IDirect3DDevice8** device) = 0;
 };
 
 // Creates the Direct3D object of the selected backend (gfx/backend.h), or null.

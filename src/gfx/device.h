@@ -5,8 +5,8 @@
 
 extern IDirect3D8* g_d3d;
 extern IDirect3DDevice8* g_device;
-extern float g_aspect;   // width / height of the drawing area
-extern int g_gfx_ready;  // 1 once _gfx_init succeeded; never cleared
+extern float g_aspect;  // width / height of the drawing area
+extern int g_gfx_ready; // 1 once _gfx_init succeeded; never cleared
 
 // Creates the device on g_hwnd at the requested size; 1 on success, 0 on failure
 // (the reason is in the log).

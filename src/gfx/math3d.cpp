@@ -156,8 +156,8 @@ Matrix* mat_multiply(Matrix* out, const Matrix* a, const Matrix* b)
         float b2 = b->m[8 + j];
         float b3 = b->m[12 + j];
         for (int i = 0; i < 4; i++)
-            out->m[4 * i + j] =
-                a->m[4 * i] * b0 + a->m[4 * i + 1] * b1 + a->m[4 * i + 2] * b2 + a->m[4 * i + 3] * b3;
+            out->m[4 * i + j] = a->m[4 * i] * b0 + a->m[4 * i + 1] * b1 + a->m[4 * i + 2] * b2 +
+                                a->m[4 * i + 3] * b3;
     }
     return out;
 }
@@ -168,10 +168,22 @@ static Matrix* mat_set_rows(Matrix* out, float m00, float m01, float m02, float 
                             float m23, float m30, float m31, float m32, float m33)
 {
     float* m = out->m;
-    m[0] = m00; m[1] = m01; m[2] = m02; m[3] = m03;
-    m[4] = m10; m[5] = m11; m[6] = m12; m[7] = m13;
-    m[8] = m20; m[9] = m21; m[10] = m22; m[11] = m23;
-    m[12] = m30; m[13] = m31; m[14] = m32; m[15] = m33;
+    m[0] = m00;
+    m[1] = m01;
+    m[2] = m02;
+    m[3] = m03;
+    m[4] = m10;
+    m[5] = m11;
+    m[6] = m12;
+    m[7] = m13;
+    m[8] = m20;
+    m[9] = m21;
+    m[10] = m22;
+    m[11] = m23;
+    m[12] = m30;
+    m[13] = m31;
+    m[14] = m32;
+    m[15] = m33;
     return out;
 }
 
@@ -195,11 +207,10 @@ Quat* quat_from_yaw_pitch_roll(Quat* out, float yaw, float pitch, float roll)
 Matrix* mat_from_quat(Matrix* out, const Quat* q)
 {
     float x = q->x, y = q->y, z = q->z, w = q->w;
-    return mat_set_rows(out,
-                        1 - 2 * y * y - 2 * z * z, 2 * x * y + 2 * w * z, 2 * x * z - 2 * w * y, 0,
-                        2 * x * y - 2 * w * z, 1 - 2 * x * x - 2 * z * z, 2 * y * z + 2 * w * x, 0,
-                        2 * x * z + 2 * w * y, 2 * y * z - 2 * w * x, 1 - 2 * x * x - 2 * y * y, 0,
-                        0, 0, 0, 1);
+    return mat_set_rows(out, 1 - 2 * y * y - 2 * z * z, 2 * x * y + 2 * w * z,
+                        2 * x * z - 2 * w * y, 0, 2 * x * y - 2 * w * z, 1 - 2 * x * x - 2 * z * z,
+                        2 * y * z + 2 * w * x, 0, 2 * x * z + 2 * w * y, 2 * y * z - 2 * w * x,
+                        1 - 2 * x * x - 2 * y * y, 0, 0, 0, 0, 1);
 }
 
 Matrix* mat_rotation(Matrix* out, float yaw, float pitch, float roll)

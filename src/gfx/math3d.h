@@ -44,8 +44,14 @@ static_assert(sizeof(Matrix) == 64, "Matrix is sixteen packed floats");
 static_assert(sizeof(Quat) == 16, "Quat is four packed floats");
 
 // The position of a vertex, for use with the vec_ operations.
-inline Vec3* vertex_pos(Vertex* vtx) { return &vtx->pos; }
-inline const Vec3* vertex_pos(const Vertex* vtx) { return &vtx->pos; }
+inline Vec3* vertex_pos(Vertex* vtx)
+{
+    return &vtx->pos;
+}
+inline const Vec3* vertex_pos(const Vertex* vtx)
+{
+    return &vtx->pos;
+}
 
 // ---- Vectors. The output may be the same object as an input unless noted. ----
 

@@ -10,7 +10,8 @@ int sys_draw_icon(int id, uint32_t* pixels)
     if (id != ICON_MAIN)
         return 0;
     // The bolt as a zig-zag polyline in icon coordinates.
-    static constexpr float BOLT[][2] = {{19, 2}, {11, 15}, {17, 15}, {10, 30}, {23, 12}, {16, 12}, {21, 2}};
+    static constexpr float BOLT[][2] = {{19, 2},  {11, 15}, {17, 15}, {10, 30},
+                                        {23, 12}, {16, 12}, {21, 2}};
     constexpr int BOLT_POINTS = sizeof BOLT / sizeof BOLT[0];
     for (int y = 0; y < ICON_SIZE; ++y) {
         for (int x = 0; x < ICON_SIZE; ++x) {
@@ -20,7 +21,8 @@ int sys_draw_icon(int id, uint32_t* pixels)
             uint32_t colour = 0;
             if (radius <= 15.5f) {
                 int shade = 40 + static_cast<int>(30.0f * (1.0f - radius / 16.0f));
-                colour = 0xFF000000u | uint32_t(shade / 3) << 16 | uint32_t(shade / 2) << 8 | uint32_t(shade);
+                colour = 0xFF000000u | uint32_t(shade / 3) << 16 | uint32_t(shade / 2) << 8 |
+                         uint32_t(shade);
             }
             // Distance to the bolt's segments decides its glow.
             float nearest = 1e9f;

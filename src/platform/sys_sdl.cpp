@@ -58,8 +58,7 @@ int sys_init(bool headless)
     if (!headless)
         systems |= SDL_INIT_VIDEO;
     if (SDL_Init(systems) != 0) {
-        std::fprintf(stderr, "storm: cannot open a display (%s); try --headless\n",
-                     SDL_GetError());
+        std::fprintf(stderr, "storm: cannot open a display (%s); try --headless\n", SDL_GetError());
         return 0;
     }
     s_headless = headless;
@@ -109,8 +108,8 @@ static void set_window_icon(SDL_Window* window)
     static uint32_t pixels[ICON_SIZE * ICON_SIZE];
     if (!sys_draw_icon(ICON_MAIN, pixels))
         return;
-    SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(
-        pixels, ICON_SIZE, ICON_SIZE, 32, ICON_SIZE * 4, SDL_PIXELFORMAT_ARGB8888);
+    SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(pixels, ICON_SIZE, ICON_SIZE, 32,
+                                                           ICON_SIZE * 4, SDL_PIXELFORMAT_ARGB8888);
     if (!icon)
         return;
     SDL_SetWindowIcon(window, icon);
@@ -137,8 +136,8 @@ HWND sys_create_window(const char* title, int width, int height, bool fullscreen
         window = SDL_CreateWindow(title, desktop.x, desktop.y, desktop.w, desktop.h,
                                   SDL_WINDOW_HIDDEN | SDL_WINDOW_FULLSCREEN_DESKTOP);
     } else {
-        window = SDL_CreateWindow(title, 0, 0, width, height,
-                                  SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+        window =
+            SDL_CreateWindow(title, 0, 0, width, height, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     }
     if (!window) {
         std::fprintf(stderr, "storm: cannot create the window: %s\n", SDL_GetError());
@@ -331,8 +330,7 @@ static bool ensure_texture(SysWindow* window, int width, int height)
     return window->texture != nullptr;
 }
 
-void sys_present_pixels(HWND window, const uint32_t* pixels, int width, int height,
-                        int pitch_bytes)
+void sys_present_pixels(HWND window, const uint32_t* pixels, int width, int height, int pitch_bytes)
 {
     if (!window || !window->window || !pixels || width <= 0 || height <= 0)
         return;

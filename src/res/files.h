@@ -13,9 +13,9 @@ struct MemFile {
 
 // One directory record of the archive, stored little-endian on disk.
 struct PakEntry {
-    char name[128];  // member path with '\' separators, NUL-terminated if shorter than 128
-    int32_t offset;  // first byte of the member, from the start of the archive file
-    int32_t size;    // member length in bytes
+    char name[128]; // member path with '\' separators, NUL-terminated if shorter than 128
+    int32_t offset; // first byte of the member, from the start of the archive file
+    int32_t size;   // member length in bytes
 };
 static_assert(sizeof(PakEntry) == 136, "PakEntry is a fixed on-disk record");
 

@@ -15,23 +15,27 @@
 
 #include "res/files.h"
 
-Image* image_load(MemFile* file, int32_t format) {
-    if (format != IMAGE_FORMAT_TGA) return nullptr;
+Image* image_load(MemFile* file, int32_t format)
+{
+    if (format != IMAGE_FORMAT_TGA)
+        return nullptr;
     return tga_load(file);
 }
 
-Image* tga_load(MemFile* file) {
-    if (!file) return nullptr;
+Image* tga_load(MemFile* file)
+{
+    if (!file)
+        return nullptr;
     TgaHeader header;
     // Every other header field is found by its absolute offset, so the first
     // three must come from the start too, wherever the caller left pos.
     mf_seek(file, 0, 0);
     int id_length = mf_getc(file);
-    mf_getc(file);  // colour-map type: colour maps are not supported
+    mf_getc(file); // colour-map type: colour maps are not supported
     header.image_type = mf_getc(file);
     mf_seek(file, 8, 0);
-    mf_getw(file);  // x origin
-    mf_getw(file);  // y origin
+    mf_getw(file); // x origin
+    mf_getw(file); // y origin
     header.width = mf_getw(file);
     header.height = mf_getw(file);
     header.depth = mf_getc(file);
@@ -39,20 +43,26 @@ Image* tga_load(MemFile* file) {
     header.bottom_up = (descriptor & 0x20) == 0 ? 1 : 0;
     header.data_offset = TGA_HEADER_SIZE + id_length;
 
-    if (header.image_type != TGA_TYPE_TRUE_COLOR) return nullptr;
+    if (header.image_type != TGA_TYPE_TRUE_COLOR)
+        return nullptr;
     return tga_read_pixels(file, &header);
 }
 
-Image* tga_read_pixels(MemFile* file, const TgaHeader* header) {
-    if (!file || !header) return nullptr;
+Image* tga_read_pixels(MemFile* file, const TgaHeader* header)
+{
+    if (!file || !header)
+        return nullptr;
     int32_t width = header->width;
     int32_t height = header->height;
     int32_t depth = header->depth;
-    if (depth != 16 && depth != 24 && depth != 32) return nullptr;
+    if (depth != 16 && depth != 24 && depth != 32)
+        return nullptr;
     // A zero-area image would start a bottom-up cursor before the block.
-    if (width <= 0 || height <= 0) return nullptr;
+    if (width <= 0 || height <= 0)
+        return nullptr;
     Image* image = image_alloc(width, height);
-    if (!image) return nullptr;
+    if (!image)
+        return nullptr;
     int64_t size = image->size;
 
     // The cursor is a byte offset into the block. A bottom-up file fills the
@@ -62,21 +72,26 @@ Image* tga_read_pixels(MemFile* file, const TgaHeader* header) {
     int64_t cursor = header->bottom_up ? size - row_bytes : 0;
     mf_seek(file, header->data_offset, 0);
     while (!mf_eof(file)) {
-        if (cursor < 0 || cursor >= size) break;
+        if (cursor < 0 || cursor >= size)
+            break;
         tga_read_pixel(file, depth, image->pixels + cursor);
         cursor += 4;
-        if (header->bottom_up && cursor % row_bytes == 0) cursor -= 2 * row_bytes;
+        if (header->bottom_up && cursor % row_bytes == 0)
+            cursor -= 2 * row_bytes;
     }
     return image;
 }
 
-int tga_read_pixel(MemFile* file, int32_t depth, uint8_t* bgra) {
+int tga_read_pixel(MemFile* file, int32_t depth, uint8_t* bgra)
+{
     switch (depth) {
     case 32:
-        for (int i = 0; i < 4; i++) bgra[i] = uint8_t(mf_getc(file));
+        for (int i = 0; i < 4; i++)
+            bgra[i] = uint8_t(mf_getc(file));
         return 1;
     case 24:
-        for (int i = 0; i < 3; i++) bgra[i] = uint8_t(mf_getc(file));
+        for (int i = 0; i < 3; i++)
+            bgra[i] = uint8_t(mf_getc(file));
         bgra[3] = 255;
         return 1;
     case 16: {
@@ -95,13 +110,17 @@ int tga_read_pixel(MemFile* file, int32_t depth, uint8_t* bgra) {
     }
 }
 
-Image* image_alloc(int32_t width, int32_t height) {
+Image* image_alloc(int32_t width, int32_t height)
+{
     // A TGA header holds each side in 16 bits; the pixel block must fit int32.
-    if (width <= 0 || height <= 0 || width > 65535 || height > 65535) return nullptr;
+    if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
+        return nullptr;
     int64_t size = int64_t(width) * height * 4;
-    if (size > INT32_MAX) return nullptr;
+    if (size > INT32_MAX)
+        return nullptr;
     Image* image = static_cast<Image*>(malloc(sizeof(Image)));
-    if (!image) return nullptr;
+    if (!image)
+        return nullptr;
     image->pixels = static_cast<uint8_t*>(calloc(size_t(size), 1));
     if (!image->pixels) {
         free(image);
@@ -113,8 +132,10 @@ Image* image_alloc(int32_t width, int32_t height) {
     return image;
 }
 
-void image_free(Image* image) {
-    if (!image) return;
+void image_free(Image* image)
+{
+    if (!image)
+        return;
     free(image->pixels);
     free(image);
 }

@@ -19,10 +19,10 @@ struct Image {
 struct TgaHeader {
     int32_t width;
     int32_t height;
-    int32_t depth;        // bits per pixel: 16, 24 or 32
-    int32_t bottom_up;    // 1 when the file stores its bottom row first
-    int32_t data_offset;  // 18 + ID length: where the pixels begin
-    int32_t image_type;   // only 2, uncompressed true-colour, is decoded
+    int32_t depth;       // bits per pixel: 16, 24 or 32
+    int32_t bottom_up;   // 1 when the file stores its bottom row first
+    int32_t data_offset; // 18 + ID length: where the pixels begin
+    int32_t image_type;  // only 2, uncompressed true-colour, is decoded
 };
 
 constexpr int32_t IMAGE_FORMAT_TGA = 1;

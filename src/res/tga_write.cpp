@@ -19,7 +19,6 @@ static const int32_t TGA_MAX_SIDE = 65535;
 // Descriptor bits: 0x20 rows top first; the low nibble counts alpha bits.
 static const uint8_t TGA_TOP_FIRST = 0x20;
 
-
 MemFile* tga_encode(const Image* image, int32_t depth)
 {
     if (!image || !image->pixels || (depth != 24 && depth != 32))

@@ -10,8 +10,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "base/crt_rand.h"
 #include "base/clock.h"
+#include "base/crt_rand.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "gfx/texture.h"

@@ -6,8 +6,8 @@
 // terrain left it.
 #include <cmath>
 
-#include "base/crt_rand.h"
 #include "base/clock.h"
+#include "base/crt_rand.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "gfx/texture.h"

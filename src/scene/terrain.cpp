@@ -84,7 +84,8 @@ static void refresh_lightmap()
         } else {
             for (UINT y = 0; y < desc.Height; ++y)
                 std::memcpy(static_cast<uint8_t*>(to.pBits) + size_t(y) * size_t(to.Pitch),
-                            static_cast<const uint8_t*>(from.pBits) + size_t(y) * size_t(from.Pitch),
+                            static_cast<const uint8_t*>(from.pBits) +
+                                size_t(y) * size_t(from.Pitch),
                             row_bytes);
         }
         lightmap->UnlockRect(0);
@@ -147,7 +148,8 @@ float terrain_height(float x, float z)
         return 0.0f;
     // Rounding down rather than toward zero: the same inside the world
     // (x + 128 >= 0), and the grid still repeats beyond it.
-    int ix = static_cast<int>(std::floor(x + 128.0f)), iz = static_cast<int>(std::floor(z + 128.0f));
+    int ix = static_cast<int>(std::floor(x + 128.0f)),
+        iz = static_cast<int>(std::floor(z + 128.0f));
     float fx = (x + 128.0f) - float(ix), fz = (z + 128.0f) - float(iz);
     float h00 = height_at(ix, iz), h10 = height_at(ix + 1, iz);
     float h11 = height_at(ix + 1, iz + 1), h01 = height_at(ix, iz + 1);

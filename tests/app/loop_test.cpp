@@ -7,24 +7,29 @@
 #include <fstream>
 
 #include "app/cmdline.h"
-#include "app/recording.h"
 #include "app/loop.h"
+#include "app/recording.h"
 #include "app/window.h"
-#include "platform/sys.h"
 #include "gfx/device.h"
 #include "gfx/soft/soft_device.h"
 #include "input/mouse.h"
+#include "platform/sys.h"
 #include "scene/storm.h"
 #include "test_util.h"
 
-namespace {
+namespace
+{
 
 int s_updates = 0;
-void count_update() { ++s_updates; }
+void count_update()
+{
+    ++s_updates;
+}
 
 // A headless window and a software device, as `storm --headless` has them.
-class FrameLoop : public ::testing::Test {
-protected:
+class FrameLoop : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_EQ(sys_init(true), 1);

@@ -7,7 +7,8 @@
 #include "app/recording.h"
 #include "test_util.h"
 
-namespace {
+namespace
+{
 
 void write_text(const char* path, const char* text)
 {
@@ -17,7 +18,8 @@ void write_text(const char* path, const char* text)
 TEST(Flight, RoundTripsEveryFrameExactly)
 {
     ScratchDir scratch;
-    const RecordedFrame frames[] = {{0.0f, 0, 0, 0}, {1.0f / 60.0f, -3, 12, 2}, {0.1f, 2147483647, -2147483647 - 1, 3}};
+    const RecordedFrame frames[] = {
+        {0.0f, 0, 0, 0}, {1.0f / 60.0f, -3, 12, 2}, {0.1f, 2147483647, -2147483647 - 1, 3}};
     FILE* file = std::fopen("f.rec", "w");
     for (const RecordedFrame& f : frames)
         ASSERT_EQ(recording_write_frame(file, f), 1);
@@ -37,15 +39,16 @@ TEST(Flight, RoundTripsEveryFrameExactly)
 TEST(Flight, CommentsBlankLinesAndCrLfAreFineButBadLinesAreNamed)
 {
     ScratchDir scratch;
-    write_text("ok.rec", "# a hand-written flight\r\n\r\n0.02 1 -1 2\r\n   # indented comment\n0.5 0 0 0");
+    write_text("ok.rec",
+               "# a hand-written flight\r\n\r\n0.02 1 -1 2\r\n   # indented comment\n0.5 0 0 0");
     std::vector<RecordedFrame> frames;
     ASSERT_EQ(recording_load("ok.rec", &frames, stderr), 1);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_FLOAT_EQ(frames[1].dt, 0.5f);
 
-    const char* bad[] = {"0.02 1 2\n",         "-0.1 0 0 0\n",  "nan 0 0 0\n",
-                         "0.02 1 2 3 4\n",     "0.02 a 2 3\n",  "0.02 1 2 99999999999\n",
-                         "1e300 0 0 0\n",      "0.02, 1, 2, 3\n"};
+    const char* bad[] = {"0.02 1 2\n",     "-0.1 0 0 0\n",   "nan 0 0 0\n",
+                         "0.02 1 2 3 4\n", "0.02 a 2 3\n",   "0.02 1 2 99999999999\n",
+                         "1e300 0 0 0\n",  "0.02, 1, 2, 3\n"};
     for (const char* text : bad) {
         std::string content = std::string("0.01 0 0 0\n") + text;
         write_text("bad.rec", content.c_str());

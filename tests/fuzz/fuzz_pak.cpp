@@ -7,11 +7,14 @@
 
 #include "res/files.h"
 
-static void read_member(MemFile* file) {
-    if (!file) return;
+static void read_member(MemFile* file)
+{
+    if (!file)
+        return;
     uint8_t buffer[256];
     unsigned sum = 0;
-    while (!mf_eof(file) && file->pos < 4096) sum += unsigned(mf_getc(file));
+    while (!mf_eof(file) && file->pos < 4096)
+        sum += unsigned(mf_getc(file));
     mf_seek(file, 0, 0);
     sum += unsigned(mf_getw(file));
     mf_read(buffer, 7, 9, file);
@@ -24,16 +27,22 @@ static void read_member(MemFile* file) {
     mf_seek(file, file->size + 2, 0);
     sum += unsigned(mf_getw(file));
     mf_read(buffer, 128, 2, file);
-    if (file->size > 0 && sum == 0xFFFFFFFFu) buffer[0] = file->data[file->size - 1];
+    if (file->size > 0 && sum == 0xFFFFFFFFu)
+        buffer[0] = file->data[file->size - 1];
     mf_close(file);
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > (1u << 24)) return 0;
-    if (!pak_open_memory(mf_open_memory(data, int32_t(size)))) return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > (1u << 24))
+        return 0;
+    if (!pak_open_memory(mf_open_memory(data, int32_t(size))))
+        return 0;
 
-    static const char* const FIXED[] = {"", "a", "textures\\floor.tga", "DATA\\HF.TGA", "sound/rain.wav"};
-    for (const char* name : FIXED) read_member(mf_open_pak(name));
+    static const char* const FIXED[] = {"", "a", "textures\\floor.tga", "DATA\\HF.TGA",
+                                        "sound/rain.wav"};
+    for (const char* name : FIXED)
+        read_member(mf_open_pak(name));
 
     char name[PAK_NAME_SIZE + 2];
     int32_t count = g_pak_count < 64 ? g_pak_count : 64;
@@ -41,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         memcpy(name, g_pak_entries[i].name, PAK_NAME_SIZE);
         name[PAK_NAME_SIZE] = '\0';
         read_member(mf_open_pak(name));
-        name[PAK_NAME_SIZE] = 'x';  // one byte longer than any stored name
+        name[PAK_NAME_SIZE] = 'x'; // one byte longer than any stored name
         name[PAK_NAME_SIZE + 1] = '\0';
         read_member(mf_open_pak(name));
     }

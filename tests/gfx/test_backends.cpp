@@ -3,7 +3,8 @@
 #include "gfx/backend.h"
 #include "gfx/soft/soft_device.h"
 
-namespace {
+namespace
+{
 
 const GfxBackend TEST_BACKENDS[] = {{"soft", soft_create_direct3d}};
 

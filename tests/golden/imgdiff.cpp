@@ -21,7 +21,9 @@
 int main(int argc, char** argv)
 {
     if (argc < 3 || argc > 5) {
-        std::fprintf(stderr, "usage: storm_imgdiff EXPECTED.png ACTUAL.png [TOLERANCE] [MAX_BAD_FRACTION]\n");
+        std::fprintf(
+            stderr,
+            "usage: storm_imgdiff EXPECTED.png ACTUAL.png [TOLERANCE] [MAX_BAD_FRACTION]\n");
         return 2;
     }
     int tolerance = argc > 3 ? std::atoi(argv[3]) : 8;

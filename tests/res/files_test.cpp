@@ -5,8 +5,8 @@
 #include <string>
 
 #include "res/files.h"
-#include "test_util.h"
 #include "res/res_test_util.h"
+#include "test_util.h"
 
 namespace
 {

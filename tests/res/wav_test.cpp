@@ -5,8 +5,8 @@
 #include <string>
 
 #include "res/files.h"
-#include "res/wav.h"
 #include "res/res_test_util.h"
+#include "res/wav.h"
 
 namespace
 {

@@ -3,7 +3,8 @@
 #include "scene/scene_test_util.h"
 #include "snd/snd_test_util.h"
 
-namespace {
+namespace
+{
 
 void update_for(float seconds, float dt)
 {
@@ -260,8 +261,8 @@ TEST(FirePalette, RunsFromRedThroughYellowToWhite)
 {
     struct Case {
         int heat, r, g, b;
-    } cases[] = {{0, 0, 0, 0},       {63, 63, 0, 0},     {64, 64, 0, 0},
-                 {127, 127, 126, 0}, {128, 128, 128, 0}, {160, 160, 192, 128},
+    } cases[] = {{0, 0, 0, 0},         {63, 63, 0, 0},      {64, 64, 0, 0},
+                 {127, 127, 126, 0},   {128, 128, 128, 0},  {160, 160, 192, 128},
                  {192, 192, 255, 255}, {255, 255, 255, 255}};
     for (const Case& c : cases) {
         int32_t r, g, b;

@@ -14,9 +14,9 @@ static float plane_distance(const ClipVertex& v, int plane)
 {
     switch (plane) {
     case 0:
-        return v.z;                    // near
+        return v.z; // near
     case 1:
-        return v.w - v.z;              // far
+        return v.w - v.z; // far
     case 2:
         return GUARD_BAND * v.w + v.x; // left
     case 3:

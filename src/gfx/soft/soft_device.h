@@ -11,10 +11,10 @@ IDirect3D8* soft_create_direct3d();
 // defaults describe a typical card of the program's era.
 struct SoftConfig {
     D3DCAPS8 caps;
-    bool refused_format[128];  // formats CreateDevice and CheckDeviceFormat refuse
-    bool refuse_hardware_vp;   // devices with hardware vertex processing fail
-    bool fail_create;          // Direct3DCreate8 yields no object
-    bool fail_display_mode;    // GetAdapterDisplayMode fails
+    bool refused_format[128]; // formats CreateDevice and CheckDeviceFormat refuse
+    bool refuse_hardware_vp;  // devices with hardware vertex processing fail
+    bool fail_create;         // Direct3DCreate8 yields no object
+    bool fail_display_mode;   // GetAdapterDisplayMode fails
 };
 SoftConfig& soft_config();
 void soft_config_reset();

@@ -40,8 +40,8 @@ static ScreenVertex to_screen(const ClipVertex& v, float half_width, float half_
     return s;
 }
 
-static void draw_triangle(const SoftDrawContext& context, const ClipVertex& a,
-                          const ClipVertex& b, const ClipVertex& c)
+static void draw_triangle(const SoftDrawContext& context, const ClipVertex& a, const ClipVertex& b,
+                          const ClipVertex& c)
 {
     if (!finite_vertex(a) || !finite_vertex(b) || !finite_vertex(c))
         return;

@@ -62,8 +62,8 @@ bool soft_setup_triangle(const ScreenVertex& a, const ScreenVertex& b, const Scr
 struct SoftDrawContext {
     const SoftState* state;
     SoftTarget target;
-    bool fog_from_w;   // perspective projection: fog on eye depth, else on device depth
-    bool fog;          // fog applies at all
+    bool fog_from_w; // perspective projection: fog on eye depth, else on device depth
+    bool fog;        // fog applies at all
     float fog_start, fog_end, fog_density;
     DWORD fog_mode;
     float fog_colour[3];
@@ -83,10 +83,10 @@ void soft_raster_triangle(const SoftDrawContext& context, const TriangleSetup& s
 // Per-pixel inputs of one 2 x 2 quad: attributes at all four pixel centres
 // (also the uncovered ones, for derivatives) and which pixels are covered.
 struct SoftQuad {
-    int x, y;             // top-left pixel
-    unsigned mask;        // bit i: pixel (x + (i & 1), y + (i >> 1)) is covered
+    int x, y;      // top-left pixel
+    unsigned mask; // bit i: pixel (x + (i & 1), y + (i >> 1)) is covered
     float z[4];
-    float w[4];           // eye depth (1 / interpolated inv_w)
+    float w[4]; // eye depth (1 / interpolated inv_w)
     float attr[4][SOFT_ATTRS];
 };
 

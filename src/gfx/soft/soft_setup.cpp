@@ -36,8 +36,7 @@ static SoftPlane make_plane(double x0, double y0, double dx1, double dy1, double
 }
 
 bool soft_setup_triangle(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c,
-                         DWORD cull_mode, int target_width, int target_height,
-                         TriangleSetup* setup)
+                         DWORD cull_mode, int target_width, int target_height, TriangleSetup* setup)
 {
     const ScreenVertex* v[3] = {&a, &b, &c};
     int64_t fx[3], fy[3];

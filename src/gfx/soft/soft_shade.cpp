@@ -10,7 +10,8 @@
 
 #include "gfx/soft/soft_pipeline.h"
 
-namespace {
+namespace
+{
 
 struct Colour {
     float r, g, b, a;
@@ -86,7 +87,8 @@ Colour sample_level(const Sampler& s, int level_index, DWORD filter, float u, fl
     float tu = u * float(level.width), tv = v * float(level.height);
     if (filter != D3DTEXF_LINEAR && filter != D3DTEXF_ANISOTROPIC) {
         // Coordinates far outside the texture only matter modulo its size.
-        return fetch(s, level, int(std::floor(tu + POINT_NUDGE)), int(std::floor(tv + POINT_NUDGE)));
+        return fetch(s, level, int(std::floor(tu + POINT_NUDGE)),
+                     int(std::floor(tv + POINT_NUDGE)));
     }
     tu -= 0.5f;
     tv -= 0.5f;
@@ -139,7 +141,7 @@ Colour sample(const Sampler& s, float u, float v, float lambda)
 
 float level_of_detail(const SoftQuad& quad, int u_index, int width, int height)
 {
-    const float (*a)[SOFT_ATTRS] = quad.attr;
+    const float(*a)[SOFT_ATTRS] = quad.attr;
     int v_index = u_index + 1;
     float dudx = (a[1][u_index] - a[0][u_index]) * float(width);
     float dvdx = (a[1][v_index] - a[0][v_index]) * float(height);
@@ -276,8 +278,8 @@ void soft_prepare_context(const SoftState& state, const SoftTarget& target,
     // A projection whose last column is (0, 0, 0, 1) is affine: no eye depth
     // to fog on, so fog follows the device depth instead.
     context->fog_from_w = !(p[3] == 0.0f && p[7] == 0.0f && p[11] == 0.0f && p[15] == 1.0f);
-    context->fog_mode = rs[D3DRS_FOGTABLEMODE] != D3DFOG_NONE ? rs[D3DRS_FOGTABLEMODE]
-                                                               : rs[D3DRS_FOGVERTEXMODE];
+    context->fog_mode =
+        rs[D3DRS_FOGTABLEMODE] != D3DFOG_NONE ? rs[D3DRS_FOGTABLEMODE] : rs[D3DRS_FOGVERTEXMODE];
     context->fog = rs[D3DRS_FOGENABLE] && context->fog_mode != D3DFOG_NONE;
     context->fog_start = d3d_dword_to_float(rs[D3DRS_FOGSTART]);
     context->fog_end = d3d_dword_to_float(rs[D3DRS_FOGEND]);
