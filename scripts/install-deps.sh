@@ -6,7 +6,8 @@ set -eu
 
 PACKAGES="g++ make cmake ninja-build pkg-config libsdl2-dev libepoxy-dev libstb-dev
 libpng-dev libgtest-dev libbenchmark-dev libgl1-mesa-dri libegl1 libegl-dev libgl-dev
-xvfb xauth xdotool mesa-utils fonts-dejavu-core clang-14 libclang-rt-14-dev llvm-14 sox"
+xvfb xauth xdotool x11-apps openbox mesa-utils fonts-dejavu-core clang-14 libclang-rt-14-dev
+llvm-14 clang-format-14 sox"
 
 missing=""
 for p in $PACKAGES; do
