@@ -147,4 +147,37 @@ TEST_F(SceneTest, BoltShowsWhileTheFlashIsStrongAndFlickersAsItFades)
     }
 }
 
+TEST_F(SceneTest, WaterBobsUnderTheCamera)
+{
+    EXPECT_FLOAT_EQ(water_height(0.0f), -2.0f);
+    EXPECT_NEAR(water_height(4.5f * 3.14159265f), -1.8f, 1e-5f);
+    EXPECT_NEAR(water_height(13.5f * 3.14159265f), -2.2f, 1e-5f);
+    g_cam_pos = {10.0f, 0.0f, -4.0f};
+    water_draw();
+    const auto& v = draws()[0]->vertices;
+    ASSERT_EQ(v.size(), 4u);
+    EXPECT_EQ(
+        (std::vector<float>{v[0].pos.x, v[0].pos.z, v[0].u0, v[2].pos.x, v[2].pos.z, v[2].u0}),
+        (std::vector<float>{-10, -24, 0, 30, 16, 1})); // the texture travels along
+}
+
+TEST_F(SceneTest, LeavesCircleOnTheirOrbitFromTimeZero)
+{
+    g_time = 0.0f;
+    g_frame_dt = 0.0f;
+    std::vector<float> phase(g_leaf_phase, g_leaf_phase + LEAF_COUNT);
+    leaves_draw();
+    for (int i : {0, 7, 199}) {
+        float phi = phase[size_t(i)]; // dt 0: the phase did not move
+        const Vec3& base = g_leaf_base[i];
+        EXPECT_NEAR(g_leaf_objects[i].pos.x, 40.0f * std::cos(phi) + base.x, 1e-3f);
+        EXPECT_NEAR(g_leaf_objects[i].pos.y,
+                    4.0f + std::sin(2.0f * phi + g_leaf_speed[i] / 9.0f) + base.y, 1e-3f);
+        EXPECT_NEAR(g_leaf_objects[i].pos.z, 40.0f * std::sin(phi) + base.z, 1e-3f);
+    }
+    // Leaves past the drawn 200 never move.
+    EXPECT_EQ(g_leaf_objects[200].pos.x, 0.0f);
+    EXPECT_EQ(g_leaf_objects[999].pos.z, 0.0f);
+}
+
 } // namespace

@@ -101,6 +101,20 @@ uint32_t seed_where(int n, int m, int value)
     }
 }
 
+TEST_F(SceneTest, FogStartSwingsWithTimeAndReachesTheDevice)
+{
+    g_last_strike = 1e9f; // keep lightning out of the way
+    for (auto [time, start] : {std::pair{0.0f, 5.0f}, {1.5707964f, 10.0f}, {4.712389f, 0.0f}}) {
+        g_time = time;
+        rec_->clear();
+        storm_update();
+        EXPECT_NEAR(g_fog_start, start, 1e-4f) << time;
+        ASSERT_FALSE(state_calls().empty());
+        EXPECT_EQ(state_calls().back(),
+                  (StateCall{-1, D3DRS_FOGSTART, d3d_float_to_dword(g_fog_start)}));
+    }
+}
+
 TEST_F(SceneTest, LightningStrikesAwayFromTheCameraAndFadesOut)
 {
     g_time = 0.5f; // within a second of the start: never a strike
@@ -188,7 +202,8 @@ TEST_F(SceneTest, ThunderIsLouderOnTheSideOfThePictureWhereTheBoltStrikes)
 TEST_F(SceneTest, FireStepsOnScheduleInsideItsRegion)
 {
     g_time = 1.0f;
-    fire_draw(); // the first draw steps at once
+    g_cam_pos = {10.0f, 0.0f, 0.0f}; // 10 units away: colours divided by 4
+    fire_draw();                     // the first draw steps at once
     EXPECT_FLOAT_EQ(g_fire_next, 1.075f);
     for (int x = 0; x < FIRE_WIDTH; ++x) {
         for (int y = 0; y < FIRE_HEIGHT; ++y) {
@@ -210,6 +225,34 @@ TEST_F(SceneTest, FireStepsOnScheduleInsideItsRegion)
     g_time = 1.05f;
     fire_draw();
     EXPECT_TRUE(std::equal(before.begin(), before.end(), g_fire_heat));
+
+    // The texture holds the palette divided by the distance factor.
+    IDirect3DTexture8* texture = g_textures[g_tex_fire].texture;
+    int x = 30, y = 64;
+    int32_t r, g, b;
+    fire_palette(g_fire_heat[x * FIRE_HEIGHT + y], &r, &g, &b);
+    uint32_t texel = texel_at(texture, 0, x, y);
+    EXPECT_EQ(int((texel >> 16) & 0xFF), int(float(r) / 4.0f));
+    EXPECT_EQ(int((texel >> 8) & 0xFF), int(float(g) / 4.0f));
+    EXPECT_EQ(texel >> 24, 0u); // alpha is never written
+    EXPECT_EQ(texel_at(texture, 0, 0, 64), 0u);
+    EXPECT_EQ(texel_at(texture, 0, 30, 10), 0u);
+}
+
+TEST(FirePalette, RunsFromRedThroughYellowToWhite)
+{
+    struct Case {
+        int heat, r, g, b;
+    } cases[] = {{0, 0, 0, 0},         {63, 63, 0, 0},      {64, 64, 0, 0},
+                 {127, 127, 126, 0},   {128, 128, 128, 0},  {160, 160, 192, 128},
+                 {192, 192, 255, 255}, {255, 255, 255, 255}};
+    for (const Case& c : cases) {
+        int32_t r, g, b;
+        fire_palette(c.heat, &r, &g, &b);
+        EXPECT_EQ(r, c.r) << c.heat;
+        EXPECT_EQ(g, c.g) << c.heat;
+        EXPECT_EQ(b, c.b) << c.heat;
+    }
 }
 
 TEST_F(SceneTest, TerrainHeightInterpolatesOnTheDrawnTriangles)
