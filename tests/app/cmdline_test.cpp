@@ -15,7 +15,13 @@ namespace
 
 struct Settings {
     int fullscreen, width, height;
+    bool operator==(const Settings&) const = default;
 };
+
+void PrintTo(const Settings& s, std::ostream* os)
+{
+    *os << "{" << s.fullscreen << ", " << s.width << ", " << s.height << "}";
+}
 
 Settings parse(std::string text)
 {
@@ -47,12 +53,8 @@ TEST(ClassicSwitches, ReadSizesAndWindowedLikeTheOriginal)
         {"-x99999999999999999999", {1, INT_MAX, 480}},
         {"-x-99999999999999999999", {1, 320, 480}},
     };
-    for (const Case& c : cases) {
-        Settings got = parse(c.text);
-        EXPECT_EQ(got.fullscreen, c.expected.fullscreen) << c.text;
-        EXPECT_EQ(got.width, c.expected.width) << c.text;
-        EXPECT_EQ(got.height, c.expected.height) << c.text;
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.text), c.expected) << c.text;
     char text[] = "-W Hello -X800";
     parse_command_line(text);
     EXPECT_STREQ(text, "-w hello -x800"); // lowercased in place
@@ -120,18 +122,6 @@ TEST(LongOptions, AreTakenOutBeforeTheClassicParserSeesTheRest)
     std::filesystem::remove(dir);
 }
 
-TEST(LongOptions, HelpAndVersionAnswerAndStop)
-{
-    Parsed p = run_options({"-w", "--help", "--frames", "nonsense"});
-    EXPECT_EQ(p.result, OptionsResult::EXIT_OK);
-    EXPECT_NE(p.out.find("--headless"), std::string::npos);
-    EXPECT_NE(p.out.find("-x WIDTH"), std::string::npos);
-
-    p = run_options({"--version"});
-    EXPECT_EQ(p.result, OptionsResult::EXIT_OK);
-    EXPECT_EQ(p.out.rfind("storm ", 0), 0u);
-}
-
 TEST(LongOptions, BadValuesAreUsageErrorsWithAMessage)
 {
     const std::vector<std::vector<const char*>> bad = {
@@ -162,7 +152,7 @@ TEST(LongOptions, BadValuesAreUsageErrorsWithAMessage)
     }
 }
 
-TEST(LongOptions, GoodValuesAndUnknownWords)
+TEST(LongOptions, GoodValuesUnknownWordsHelpAndVersion)
 {
     Parsed p = run_options({"--fixed-step", "0.02", "--seed", "4294967295", "--frames=1"});
     ASSERT_EQ(p.result, OptionsResult::RUN);
@@ -175,6 +165,15 @@ TEST(LongOptions, GoodValuesAndUnknownWords)
     EXPECT_NE(p.err.find("warning"), std::string::npos);
     EXPECT_NE(p.err.find("--fullscreen-please"), std::string::npos);
     EXPECT_EQ(p.classic, "-y 300");
+
+    // Help and version answer and stop, whatever follows.
+    p = run_options({"-w", "--help", "--frames", "nonsense"});
+    EXPECT_EQ(p.result, OptionsResult::EXIT_OK);
+    EXPECT_NE(p.out.find("--headless"), std::string::npos);
+    EXPECT_NE(p.out.find("-x WIDTH"), std::string::npos);
+    p = run_options({"--version"});
+    EXPECT_EQ(p.result, OptionsResult::EXIT_OK);
+    EXPECT_EQ(p.out.rfind("storm ", 0), 0u);
 }
 
 } // namespace

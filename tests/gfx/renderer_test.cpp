@@ -1,24 +1,14 @@
 // The renderer core through the recording device: set-up, list splitting and
 // fan capping, the two transform set-ups, quads, billboards, meshes and the
 // texture binding rules.
-#include <array>
-
 #include "gfx_test_util.h"
+#include <array>
 
 namespace
 {
 
 using Kinds = std::vector<RecordCallKind>;
 using Floats = std::vector<float>;
-
-// v x M for a point (w = 1): clip coordinates.
-std::array<float, 4> transform(const Matrix& m, float x, float y, float z)
-{
-    std::array<float, 4> out;
-    for (int j = 0; j < 4; ++j)
-        out[size_t(j)] = x * m.m[j] + y * m.m[4 + j] + z * m.m[8 + j] + m.m[12 + j];
-    return out;
-}
 
 // Vertex i sits at x = i.
 std::vector<Vertex> numbered_vertices(int count)
@@ -41,16 +31,6 @@ void expect_matrix_near(const Matrix& got, const Matrix& want, float tolerance =
 {
     for (int i = 0; i < 16; ++i)
         EXPECT_NEAR(got.m[i], want.m[i], tolerance) << "element " << i;
-}
-
-// Position and first texture pair of each vertex, as {x, y, z, u, v}.
-void expect_quad(const std::vector<Vertex>& q, const std::array<std::array<float, 5>, 4>& want)
-{
-    ASSERT_EQ(q.size(), 4u);
-    for (size_t i = 0; i < 4; ++i)
-        EXPECT_EQ((std::array<float, 5>{q[i].pos.x, q[i].pos.y, q[i].pos.z, q[i].u0, q[i].v0}),
-                  want[i])
-            << "vertex " << i;
 }
 
 class Renderer : public GfxTest
@@ -196,52 +176,6 @@ TEST_F(Renderer, CameraProjectionIsMirroredWithTheNegatedAspect)
     expect_matrix_near(
         set_matrix(D3DTS_PROJECTION),
         {{-1.81066f, 0, 0, 0, 0, 2.4142134f, 0, 0, 0, 0, 1.00002f, 1, 0, 0, -0.100002f, 0}}, 1e-6f);
-    Matrix identity;
-    expect_matrix_near(set_matrix(D3DTS_WORLD), *mat_translation(&identity, 0, 0, 0));
-    // A unit basis although the target is 10 units away.
-    EXPECT_FLOAT_EQ(g_cam_forward.z, 1.0f);
-    EXPECT_FLOAT_EQ(g_cam_right.x, 1.0f);
-    EXPECT_FLOAT_EQ(g_cam_up.y, 1.0f);
-}
-
-TEST_F(Renderer, OrthoPutsTheOriginBottomLeftAndQuadsKeepTheirCornerOrder)
-{
-    r_set_ortho(640.0f, 480.0f);
-    EXPECT_EQ(rec_->count(REC_SET_TRANSFORM), 3u); // view, projection and world
-    const Matrix world = set_matrix(D3DTS_WORLD), view = set_matrix(D3DTS_VIEW),
-                 proj = set_matrix(D3DTS_PROJECTION);
-    expect_matrix_near(g_world, world); // what meshes restore
-    // Through world, view and projection: the bottom-left 16-pixel square at depth 0.5.
-    Matrix wvp;
-    mat_multiply(&wvp, mat_multiply(&wvp, &world, &view), &proj);
-    std::array<float, 4> low = transform(wvp, 0, 0, 1), high = transform(wvp, 16, 16, 1);
-    EXPECT_EQ(low, (std::array<float, 4>{-1, -1, 0.5f, 1}));
-    EXPECT_EQ(high, (std::array<float, 4>{-1 + 32.0f / 640, -1 + 32.0f / 480, 0.5f, 1}));
-
-    rec_->clear();
-    r_draw_quad2d(MISSING_TEXTURE_SLOT, 0, 0, 16, 16, 0, 1, 1, 0);
-    EXPECT_EQ(kinds(), (Kinds{REC_SET_TEXTURE, REC_SET_STREAM, REC_SET_SHADER, REC_DRAW}));
-    EXPECT_EQ(rec_->calls[0].object, missing());
-    const RecordedCall quad = draw();
-    EXPECT_EQ(quad.type, D3DPT_TRIANGLEFAN);
-    EXPECT_EQ(quad.value, 2u);
-    expect_quad(quad.vertices,
-                {{{0, 0, 1, 0, 1}, {16, 0, 1, 1, 1}, {16, 16, 1, 1, 0}, {0, 16, 1, 0, 0}}});
-    EXPECT_EQ(quad.vertices[2].u1 + quad.vertices[2].v1, 0.0f);
-}
-
-TEST_F(Renderer, BillboardsSpanTheCameraRightAndUpVectors)
-{
-    g_cam_right = {0.0f, 0.0f, 1.0f};
-    g_cam_up = {0.0f, 1.0f, 0.0f};
-    Vec3 centre = {10.0f, 5.0f, 0.0f};
-    const float size[2] = {4.0f, 2.0f};
-    r_draw_billboard(&centre, size, 7);
-    EXPECT_EQ(draw().type, D3DPT_TRIANGLEFAN);
-    // P - R + U, P + R + U, P + R - U, P - R - U.
-    expect_quad(draw().vertices,
-                {{{10, 6, -2, 0, 0}, {10, 6, 2, 1, 0}, {10, 4, 2, 1, 1}, {10, 4, -2, 0, 1}}});
-    EXPECT_EQ(rec_->of(REC_SET_TEXTURE)[0]->object, missing()); // slot 7 is empty
 }
 
 TEST_F(Renderer, BindingRules)

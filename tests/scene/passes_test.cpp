@@ -147,31 +147,6 @@ TEST_F(SceneTest, BoltShowsWhileTheFlashIsStrongAndFlickersAsItFades)
     }
 }
 
-TEST_F(SceneTest, RainStripsStandAroundTheCameraAndScroll)
-{
-    g_cam_pos = {3.0f, 7.0f, -2.0f};
-    g_time = 0.0f;
-    rain_draw();
-    auto d = draws();
-    ASSERT_EQ(d.size(), 4u);
-    // Face 0 at z = +0.2 from the axis, face 1 at x = -0.2, face 2 at z = -0.2, face 3 at x = +0.2.
-    const float centre[4][2] = {{0, 0.2f}, {-0.2f, 0}, {0, -0.2f}, {0.2f, 0}};
-    for (size_t face = 0; face < 4; ++face) {
-        float x = 0, z = 0;
-        for (const Vertex& v : d[face]->vertices) {
-            x += v.pos.x / 4, z += v.pos.z / 4;
-            EXPECT_EQ(std::fabs(v.pos.y), 20.0f);
-        }
-        EXPECT_NEAR(x, 3.0f + centre[face][0], 1e-5f) << face;
-        EXPECT_NEAR(z, -2.0f + centre[face][1], 1e-5f) << face;
-    }
-    rec_->clear();
-    g_time = 2.0f; // the texture has moved down by four repeats
-    rain_draw();
-    EXPECT_FLOAT_EQ(draws()[0]->vertices[0].v0, -4.0f);
-    EXPECT_FLOAT_EQ(draws()[0]->vertices[2].v0, 16.0f);
-}
-
 TEST_F(SceneTest, WaterBobsUnderTheCamera)
 {
     EXPECT_FLOAT_EQ(water_height(0.0f), -2.0f);

@@ -1,10 +1,9 @@
 // Sound-test helpers: canonical 44-byte-header WAV files and filled buffers.
 #pragma once
 #include <cstdint>
-#include <fstream>
-#include <string>
 #include <vector>
 
+#include "res/res_test_util.h"
 #include "snd/dsound.h"
 
 inline void put_le(std::vector<uint8_t>& out, uint32_t v, int bytes)
@@ -47,13 +46,6 @@ inline std::vector<uint8_t> pcm16(const std::vector<float>& values)
     for (float v : values)
         put_le(out, uint16_t(int16_t(v * 32767.0f + (v < 0 ? -0.5f : 0.5f))), 2);
     return out;
-}
-
-inline bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    return bool(
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size())));
 }
 
 inline HRESULT create(IDirectSound8* sound, WAVEFORMATEX format, DWORD bytes,

@@ -28,7 +28,6 @@ class SoundTable : public ::testing::Test
     void SetUp() override
     {
         mf_set_search_dirs(nullptr, 0);
-        std::filesystem::create_directories("sound");
         ASSERT_EQ(snd_init_null_output(), 1);
     }
     void TearDown() override { snd_deinit(); }
@@ -37,7 +36,7 @@ class SoundTable : public ::testing::Test
     void write(const std::string& path, WAVEFORMATEX format = pcm(1, 48000, 16),
                const std::vector<uint8_t>& samples = std::vector<uint8_t>(960), int64_t length = -1)
     {
-        ASSERT_TRUE(write_bytes(path, make_wav(format, samples, length)));
+        write_bytes(path, make_wav(format, samples, length));
     }
 
     ScratchDir scratch_;
@@ -58,7 +57,6 @@ TEST_F(SoundTable, SlotsAreHandedOutFromTheTopAndFoundAgainInAnyCase)
     EXPECT_EQ(ds_buffers_alive(), 2);
     // A freed slot is the next one used.
     snd_free(2047);
-    std::filesystem::create_directories("sound");
     write("sound/bgthunder.wav");
     EXPECT_EQ(snd_get("sound/bgthunder.wav"), 2047);
 }
@@ -98,7 +96,7 @@ TEST_F(SoundTable, CorruptFilesLoadAsNothing)
         {},
     };
     for (const std::vector<uint8_t>& file : files) {
-        ASSERT_TRUE(write_bytes("sound/bad.wav", file));
+        write_bytes("sound/bad.wav", file);
         EXPECT_EQ(snd_get("sound/bad.wav"), -1) << file.size();
         EXPECT_TRUE(table_is_empty());
     }
@@ -138,9 +136,7 @@ TEST(SoundSilent, WithoutAnOutputEverySoundIsMissing)
     mf_set_search_dirs(nullptr, 0);
     EXPECT_EQ(snd_init(nullptr), 0);
     EXPECT_EQ(g_dsound, nullptr);
-    std::filesystem::create_directories("sound");
-    ASSERT_TRUE(
-        write_bytes("sound/rain.wav", make_wav(pcm(1, 48000, 16), std::vector<uint8_t>(100))));
+    write_bytes("sound/rain.wav", make_wav(pcm(1, 48000, 16), std::vector<uint8_t>(100)));
     EXPECT_EQ(snd_get("sound/rain.wav"), -1);
     EXPECT_LT(snd_play(2047, DSBPLAY_LOOPING, -500, 0, 0), 0);
     snd_deinit();
