@@ -6,7 +6,7 @@
 # Usable from a CMake project and from script mode (cmake -P), so the test of
 # the check itself runs it on a tree of its own.
 
-set(STORM_LAYERS base res gfx soft record snd input platform scene app)
+set(STORM_LAYERS base res gfx soft gl record snd input platform scene app)
 
 set(STORM_LAYER_base_DIR src/base)
 set(STORM_LAYER_base_DEPS)
@@ -16,6 +16,8 @@ set(STORM_LAYER_gfx_DIR src/gfx)
 set(STORM_LAYER_gfx_DEPS base res)
 set(STORM_LAYER_soft_DIR src/gfx/soft)
 set(STORM_LAYER_soft_DEPS gfx)
+set(STORM_LAYER_gl_DIR src/gfx/gl)
+set(STORM_LAYER_gl_DEPS gfx)
 set(STORM_LAYER_record_DIR src/gfx/record)
 set(STORM_LAYER_record_DEPS gfx)
 set(STORM_LAYER_snd_DIR src/snd)
@@ -23,11 +25,11 @@ set(STORM_LAYER_snd_DEPS base res)
 set(STORM_LAYER_input_DIR src/input)
 set(STORM_LAYER_input_DEPS base)
 set(STORM_LAYER_platform_DIR src/platform)
-set(STORM_LAYER_platform_DEPS gfx snd input)
+set(STORM_LAYER_platform_DEPS gfx gl snd input)
 set(STORM_LAYER_scene_DIR src/scene)
 set(STORM_LAYER_scene_DEPS gfx snd input)
 set(STORM_LAYER_app_DIR src/app)
-set(STORM_LAYER_app_DEPS soft platform scene)
+set(STORM_LAYER_app_DEPS soft gl platform scene)
 
 # The layer an include path ("gfx/soft/soft_device.h") belongs to: the layer
 # whose folder holds the file, the deepest folder winning; "" for none.
