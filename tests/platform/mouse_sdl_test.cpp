@@ -11,28 +11,19 @@
 namespace
 {
 
-template <typename Fill> void push(Uint32 type, Fill fill)
+// Queues an event of `type`; a and b fill the fields that type has.
+void push(Uint32 type, int a = 0, int b = 0)
 {
-    SDL_Event event{};
-    event.type = type;
-    fill(event);
-    ASSERT_EQ(SDL_PushEvent(&event), 1);
-}
-void motion(int x, int y)
-{
-    push(SDL_MOUSEMOTION, [&](SDL_Event& e) { e.motion.xrel = x, e.motion.yrel = y; });
-}
-void button(int which, bool down)
-{
-    push(down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP, [&](SDL_Event& e) {
-        e.button.button = Uint8(which), e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
-    });
-}
-void focus(bool gained)
-{
-    push(SDL_WINDOWEVENT, [&](SDL_Event& e) {
-        e.window.event = gained ? SDL_WINDOWEVENT_FOCUS_GAINED : SDL_WINDOWEVENT_FOCUS_LOST;
-    });
+    SDL_Event e{type};
+    if (type == SDL_MOUSEMOTION)
+        e.motion.xrel = a, e.motion.yrel = b;
+    else if (type == SDL_MOUSEBUTTONDOWN)
+        e.button.button = Uint8(a), e.button.state = SDL_PRESSED;
+    else if (type == SDL_WINDOWEVENT)
+        e.window.event = Uint8(a);
+    else
+        e.key.keysym.sym = SDLK_a;
+    ASSERT_EQ(SDL_PushEvent(&e), 1);
 }
 
 TEST(MouseSdl, EventsReachTheDeviceThroughTheEventPump)
@@ -45,57 +36,55 @@ TEST(MouseSdl, EventsReachTheDeviceThroughTheEventPump)
     ASSERT_EQ(in_init(nullptr, window), 1);
     MSG msg;
     // One frame: the window messages to the window procedure, then the poll.
-    auto dispatch = [&] {
+    auto frame = [&](int dx, int dy, int buttons) {
         while (sys_peek_message(window, &msg))
             main_wnd_proc(msg.hwnd, msg.message, msg.wParam, msg.lParam);
-    };
-    auto frame = [&](int dx, int dy, int buttons) {
-        dispatch();
         in_poll();
         EXPECT_EQ(g_mouse_dx, dx);
         EXPECT_EQ(g_mouse_dy, dy);
         EXPECT_EQ(g_mouse_buttons, buttons);
     };
-    dispatch(); // whatever showing the window queued
+    frame(0, 0, 0); // whatever showing the window queued
 
     // Mouse events never count as window messages, and any peek hands them
     // all to the device: a message backlog never holds the mouse back.
-    motion(2, 0);
-    motion(3, 5);
+    push(SDL_MOUSEMOTION, 2, 0);
+    push(SDL_MOUSEMOTION, 3, 5);
     EXPECT_EQ(sys_peek_message(window, &msg), 0);
     for (int i = 0; i < 10; ++i)
-        push(SDL_KEYDOWN, [](SDL_Event& e) { e.key.keysym.sym = SDLK_a; });
-    motion(1, 1);
+        push(SDL_KEYDOWN);
+    push(SDL_MOUSEMOTION, 1, 1);
     EXPECT_EQ(sys_peek_message(window, &msg), 1);
     in_poll();
     EXPECT_EQ(g_mouse_dx, 6);
     EXPECT_EQ(g_mouse_dy, 6);
     // SDL's right button is 3, DirectInput's 1; the middle one steers nothing.
-    button(SDL_BUTTON_MIDDLE, true);
+    push(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_MIDDLE);
     frame(0, 0, 0);
-    button(SDL_BUTTON_RIGHT, true);
+    push(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT);
     frame(0, 0, 2);
-    button(SDL_BUTTON_LEFT, true);
+    push(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT);
     frame(0, 0, 3);
     // Movement queued with the loss of focus is dropped; activation takes the
     // mouse back.
-    motion(100, 0);
-    focus(false);
-    motion(50, 50);
+    push(SDL_MOUSEMOTION, 100, 0);
+    push(SDL_WINDOWEVENT, SDL_WINDOWEVENT_FOCUS_LOST);
+    push(SDL_MOUSEMOTION, 50, 50);
     frame(0, 0, 3);
-    focus(true);
+    push(SDL_WINDOWEVENT, SDL_WINDOWEVENT_FOCUS_GAINED);
     frame(0, 0, 3);
-    motion(7, -2);
+    push(SDL_MOUSEMOTION, 7, -2);
     frame(7, -2, 3);
 
     in_shutdown();
     sys_shutdown();
-}
-
-TEST(MouseSdl, WithoutADisplayThereIsNoMouse)
-{
+    // Without a display there is no mouse, and every poll is still.
     ASSERT_EQ(sys_init(true), 1);
     EXPECT_EQ(in_init(nullptr, sys_create_window("headless", 64, 48, false)), 0);
+    g_mouse_dx = 7;
+    in_acquire();
+    in_poll();
+    EXPECT_EQ(g_mouse_dx, 0);
     in_shutdown();
     sys_shutdown();
 }
