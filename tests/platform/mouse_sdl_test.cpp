@@ -58,8 +58,9 @@ TEST(MouseSdl, EventsReachTheDeviceThroughTheEventPump)
     in_poll();
     EXPECT_EQ(g_mouse_dx, 6);
     EXPECT_EQ(g_mouse_dy, 6);
-    // SDL's right button is 3, DirectInput's 1; the middle one steers nothing.
-    push(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_MIDDLE);
+    // SDL's right button is 3, DirectInput's 1; the others steer nothing.
+    for (int other : {SDL_BUTTON_MIDDLE, SDL_BUTTON_X1, SDL_BUTTON_X2})
+        push(SDL_MOUSEBUTTONDOWN, other);
     frame(0, 0, 0);
     push(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT);
     frame(0, 0, 2);
