@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -13,15 +14,7 @@
 namespace
 {
 
-struct Settings {
-    int fullscreen, width, height;
-    bool operator==(const Settings&) const = default;
-};
-
-void PrintTo(const Settings& s, std::ostream* os)
-{
-    *os << "{" << s.fullscreen << ", " << s.width << ", " << s.height << "}";
-}
+using Settings = std::tuple<int, int, int>; // fullscreen, width, height
 
 Settings parse(std::string text)
 {
@@ -37,22 +30,20 @@ TEST(ClassicSwitches, ReadSizesAndWindowedLikeTheOriginal)
     struct Case {
         const char* text;
         Settings expected;
-    } cases[] = {
-        {"", {1, 640, 480}},
-        {"-w", {0, 640, 480}},
-        {"-W -X1024 -Y768", {0, 1024, 768}},
-        {"-x100 -y50", {1, 320, 200}},
-        {"-x -y", {1, 320, 200}},
-        {"-x-5", {1, 320, 480}},
-        {"-wide", {0, 640, 480}},
-        {"-x800 -x1024", {1, 800, 480}},
-        {"-x 800 -y\t600", {1, 800, 600}},
-        {"-x+900", {1, 900, 480}},
-        {"-x12abc", {1, 320, 480}},
-        {"please -x1000x-y700", {1, 1000, 700}},
-        {"-x99999999999999999999", {1, INT_MAX, 480}},
-        {"-x-99999999999999999999", {1, 320, 480}},
-    };
+    } cases[] = {{"", {1, 640, 480}},
+                 {"-w", {0, 640, 480}},
+                 {"-W -X1024 -Y768", {0, 1024, 768}},
+                 {"-x100 -y50", {1, 320, 200}},
+                 {"-x -y", {1, 320, 200}},
+                 {"-x-5", {1, 320, 480}},
+                 {"-wide", {0, 640, 480}},
+                 {"-x800 -x1024", {1, 800, 480}},
+                 {"-x 800 -y\t600", {1, 800, 600}},
+                 {"-x+900", {1, 900, 480}},
+                 {"-x12abc", {1, 320, 480}},
+                 {"please -x1000x-y700", {1, 1000, 700}},
+                 {"-x99999999999999999999", {1, INT_MAX, 480}},
+                 {"-x-99999999999999999999", {1, 320, 480}}};
     for (const Case& c : cases)
         EXPECT_EQ(parse(c.text), c.expected) << c.text;
     char text[] = "-W Hello -X800";
@@ -124,32 +115,23 @@ TEST(LongOptions, AreTakenOutBeforeTheClassicParserSeesTheRest)
 
 TEST(LongOptions, BadValuesAreUsageErrorsWithAMessage)
 {
-    const std::vector<std::vector<const char*>> bad = {
-        {"--frames"},
-        {"--frames", "0"},
-        {"--frames", "-3"},
-        {"--frames", "ten"},
-        {"--frames", "5x"},
-        {"--frames", "99999999999"},
-        {"--fixed-step", "0"},
-        {"--fixed-step", "-0.5"},
-        {"--fixed-step", "nan"},
-        {"--fixed-step", "inf"},
-        {"--fixed-step", "1e9"},
-        {"--seed", "-1"},
-        {"--seed", "4294967296"},
-        {"--seed", ""},
-        {"--data", "/no/such/dir/here"},
-        {"--data", ""},
-        {"--headless=yes"},
-    };
-    for (const auto& words : bad) {
+    auto expect_usage = [](std::vector<const char*> words) {
         Parsed p = run_options(words);
         EXPECT_EQ(p.result, OptionsResult::EXIT_USAGE)
             << words[0] << " " << (words.size() > 1 ? words[1] : "");
         std::string name = std::string(words[0] + 2).substr(0, std::string(words[0] + 2).find('='));
         EXPECT_NE(p.err.find("'--" + name + "'"), std::string::npos) << p.err;
-    }
+    };
+    expect_usage({"--frames"}); // the value missing
+    expect_usage({"--headless=yes"});
+    const std::pair<const char*, std::vector<const char*>> bad[] = {
+        {"--frames", {"0", "-3", "ten", "5x", "99999999999"}},
+        {"--fixed-step", {"0", "-0.5", "nan", "inf", "1e9"}},
+        {"--seed", {"-1", "4294967296", ""}},
+        {"--data", {"/no/such/dir/here", ""}}};
+    for (const auto& [option, values] : bad)
+        for (const char* value : values)
+            expect_usage({option, value});
 }
 
 TEST(LongOptions, GoodValuesUnknownWordsHelpAndVersion)

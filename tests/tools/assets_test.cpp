@@ -59,13 +59,12 @@ int at(const ImagePtr& im, int x, int y, int c)
 }
 
 // The samples of a 16-bit WAV member, one vector per channel, in -1..1.
-std::vector<std::vector<float>> samples(const char* name, int* rate)
+std::vector<std::vector<float>> samples(const char* name)
 {
     MemFile* f = member(name);
     WavHeader h;
     std::vector<std::vector<float>> ch;
     if (f && wav_read_header(f, &h)) {
-        *rate = int(h.format.samples_per_sec);
         ch.resize(h.format.channels);
         const uint8_t* d = f->data + WAV_DATA_OFFSET;
         for (int32_t i = 0; i + 1 < h.data_available; i += 2)
@@ -74,14 +73,6 @@ std::vector<std::vector<float>> samples(const char* name, int* rate)
     }
     mf_close(f);
     return ch;
-}
-
-float rms(const std::vector<float>& v, size_t from, size_t to)
-{
-    double sum = 0;
-    for (size_t i = from; i < to; i++)
-        sum += double(v[i]) * v[i];
-    return float(std::sqrt(sum / double(to - from)));
 }
 
 // How much a picture changes across its wrap-around seam compared with
@@ -144,161 +135,36 @@ TEST_F(AssetsTest, EveryFileTheSceneNamesIsInThePakAndDecodes)
     snd_deinit();
 }
 
-TEST_F(AssetsTest, HeightsStayInTheSignedByteRangeWithPondsAndADryStart)
+TEST_F(AssetsTest, HeightsAreSignedBytesAndRepeatingPicturesJoinAtTheirEdges)
 {
     ImagePtr hf = texture("data/hf");
-    ASSERT_TRUE(hf);
-    int below_water = 0, top = 0;
-    for (int y = 0; y < 256; y++)
-        for (int x = 0; x < 256; x++) {
-            ASSERT_LE(at(hf, x, y, 0), 127) << "128+ reads as -12 or lower: " << x << "," << y;
-            top = std::max(top, at(hf, x, y, 0));
-            below_water += at(hf, x, y, 0) < 32; // b / 16 - 4 < -2
-        }
-    EXPECT_GE(top, 100) << "the hills use the upper range";
-    EXPECT_GT(below_water, 256 * 256 / 100) << "a few hollows hold water";
-    EXPECT_LT(below_water, 256 * 256 / 5) << "but it is land with ponds, not a lake";
-    // The camera starts at x = -5, z = 0 (column 123, row 128), clear of the swell (-1.8).
-    for (int dz = -2; dz <= 2; dz++)
-        for (int dx = -2; dx <= 2; dx++)
-            EXPECT_GE(at(hf, 123 + dx, 128 + dz, 0) / 16.0 - 4, -1.0);
-}
-
-// Of the rain's streaks that reach row `a`, the share that goes on into row `b`.
-double streaks_going_on(const ImagePtr& rain, int a, int b)
-{
-    int reaching = 0, going_on = 0;
-    for (int x = 0; x < rain->width; x++)
-        if (at(rain, x, a, 3) >= 24)
-            reaching++, going_on += at(rain, x, b, 3) > 0;
-    return reaching ? double(going_on) / reaching : 1.0;
-}
-
-TEST_F(AssetsTest, RepeatingTexturesJoinAtTheirEdges)
-{
+    for (int32_t i = 0; i < hf->size; i += 4) // 128 and above would read as a deep hole
+        ASSERT_LE(hf->pixels[i], 127) << i / 4;
     for (const char* name :
          {"data/hf", "data/hflight", "textures/floor", "textures/water", "textures/rain"}) {
         ImagePtr im = texture(name);
         EXPECT_LT(seam_ratio(im, true), 1.5) << name << " left-right";
         EXPECT_LT(seam_ratio(im, false), 1.5) << name << " top-bottom";
     }
-    // The rain is mostly clear, so an average hides a seam: a streak running off
-    // the bottom must go on at the top as often as from any row to the next.
-    ImagePtr rain = texture("textures/rain");
-    double inside = 0;
-    for (int y = 0; y + 1 < rain->height; y++)
-        inside += streaks_going_on(rain, y, y + 1) / (rain->height - 1);
-    EXPECT_GT(streaks_going_on(rain, rain->height - 1, 0), 0.6 * inside);
-}
-
-TEST_F(AssetsTest, LightmapKeepsTheDetailBrightAndFollowsTheGround)
-{
-    ImagePtr light = texture("data/hflight"), hf = texture("data/hf");
-    double sum = 0, wet = 0, dry = 0;
-    int wet_n = 0, dry_n = 0;
-    for (int y = 0; y < 256; y++)
-        for (int x = 0; x < 256; x++) {
-            double l =
-                0.11 * at(light, x, y, 0) + 0.59 * at(light, x, y, 1) + 0.3 * at(light, x, y, 2);
-            sum += l;
-            // Texel (x, y) lies between grid points (x, y) and (x+1, y+1).
-            int h = at(hf, x, y, 0) + at(hf, (x + 1) & 255, (y + 1) & 255, 0);
-            if (h < 2 * 24)
-                wet += l, wet_n++;
-            if (h > 2 * 64)
-                dry += l, dry_n++;
-        }
-    EXPECT_NEAR(sum / 65536, 128, 8) << "x2 modulation leaves the detail as bright as it is";
-    ASSERT_TRUE(wet_n > 0 && dry_n > 0);
-    EXPECT_LT(wet / wet_n, 0.8 * dry / dry_n) << "pond floors lie in shade under the water";
-}
-
-TEST_F(AssetsTest, BlendedTexturesCarryTheirAlpha)
-{
+    // Blending needs the alpha: the leaf is cut out, the water partly transparent.
     ImagePtr leaf = texture("textures/leaf");
-    int n = leaf->width - 1, border = 0;
-    for (int i = 0; i <= n; i++)
-        border += at(leaf, i, 0, 3) + at(leaf, i, n, 3) + at(leaf, 0, i, 3) + at(leaf, n, i, 3);
-    EXPECT_EQ(border, 0);
-    EXPECT_EQ(at(leaf, n / 2, n / 2, 3), 255);
-
+    EXPECT_EQ(at(leaf, 0, 0, 3) + at(leaf, leaf->width - 1, leaf->height / 2, 3), 0);
+    EXPECT_EQ(at(leaf, leaf->width / 2, leaf->height / 2, 3), 255);
     ImagePtr water = texture("textures/water");
-    for (int32_t i = 3; i < water->size; i += 4) // partly transparent: about 0.5..0.8
+    for (int32_t i = 3; i < water->size; i += 4)
         ASSERT_TRUE(water->pixels[i] >= 120 && water->pixels[i] <= 205) << int(water->pixels[i]);
-
-    ImagePtr rain = texture("textures/rain");
-    int64_t alpha = 0;
-    for (int32_t i = 0; i < rain->size; i += 4) {
-        alpha += rain->pixels[i + 3];
-        ASSERT_GE(rain->pixels[i + 2], 180) << "streak colour is light even where clear";
-    }
-    EXPECT_LT(alpha / (rain->size / 4), 25) << "mostly clear";
-
-    // The bolt is added onto the frame: black at the sides, bright down every row.
-    ImagePtr bolt = texture("textures/bolt");
-    for (int y = 0; y < bolt->height; y++) {
-        ASSERT_LE(at(bolt, 0, y, 0) + at(bolt, bolt->width - 1, y, 0), 8) << y;
-        int brightest = 0;
-        for (int x = 0; x < bolt->width; x++)
-            brightest = std::max(brightest, at(bolt, x, y, 1));
-        ASSERT_GE(brightest, 200) << "the channel is unbroken at row " << y;
-    }
 }
 
-TEST_F(AssetsTest, FontHasAWhiteGlyphInEveryPrintableCell)
+TEST_F(AssetsTest, TheRainLoopsWithoutAClick)
 {
-    ImagePtr font = texture("textures/bigchars");
-    int cell = font->width / 16;
-    for (int n = 32; n < 127; n++) {
-        int solid = 0, white = 0;
-        for (int y = (n / 16) * cell; y < (n / 16 + 1) * cell; y++)
-            for (int x = (n % 16) * cell; x < (n % 16 + 1) * cell; x++)
-                if (at(font, x, y, 3) >= 250) // the glyph itself, not its rim
-                    solid++, white += at(font, x, y, 0) > 230 && at(font, x, y, 2) > 230;
-        EXPECT_EQ(solid > 0, n != 32) << "character " << n;
-        EXPECT_EQ(white, solid) << "character " << n;
-    }
-}
-
-TEST_F(AssetsTest, SoundsHaveTheShapeTheScenePlaysThemFor)
-{
-    int rate = 0;
-    for (const std::vector<float>& ch : samples("sound/rain.wav", &rate)) {
-        size_t n = ch.size(), second = size_t(rate);
-        float total = rms(ch, 0, n);
-        EXPECT_GT(total, 0.03f);
-        for (size_t s = 0; s + second <= n; s += second) // steady: each second within 3 dB
-            EXPECT_NEAR(20 * std::log10(rms(ch, s, s + second) / total), 0, 3);
-        // A seamless loop: the step from the last sample to the first is an ordinary one.
+    for (const std::vector<float>& ch : samples("sound/rain.wav")) {
+        // The step from the last sample to the first is an ordinary one.
+        size_t n = ch.size();
         double step = 0;
         for (size_t i = 1; i < n; i++)
             step += std::fabs(ch[i] - ch[i - 1]) / double(n - 1);
         EXPECT_LT(std::fabs(ch[0] - ch[n - 1]), 5 * step);
     }
-    float distant_peak = 0;
-    for (const char* name : {"sound/thunder1.wav", "sound/thunder2.wav", "sound/thunder3.wav",
-                             "sound/bgthunder.wav"}) {
-        const std::vector<float> v = samples(name, &rate).at(0);
-        size_t quarter = size_t(rate) / 4, loudest = 0;
-        float loudest_rms = 0, peak = 0;
-        for (size_t i = 0; i + quarter <= v.size(); i += quarter)
-            if (rms(v, i, i + quarter) > loudest_rms)
-                loudest_rms = rms(v, i, i + quarter), loudest = i;
-        for (float x : v)
-            peak = std::max(peak, std::fabs(x));
-        EXPECT_LT(peak, 0.999f) << name << " clips";
-        EXPECT_LT(std::fabs(v.back()), 0.001f) << name << " ends in silence";
-        if (std::string(name) == "sound/bgthunder.wav") {
-            distant_peak = peak;
-            EXPECT_GT(loudest, size_t(rate) / 2) << "a distant roll swells slowly";
-            continue;
-        }
-        EXPECT_LT(loudest, size_t(rate)) << name << ": the crack comes first";
-        EXPECT_GT(peak, 0.8f) << name;
-        // A long rumble: still well audible three seconds in.
-        EXPECT_GT(rms(v, size_t(rate) * 3, size_t(rate) * 4), loudest_rms / 30) << name;
-    }
-    EXPECT_LT(distant_peak, 0.5f) << "distant thunder is quieter than a close strike";
 }
 
 TEST_F(AssetsTest, GeneratorWritesTheSameBytesEveryRunAndThePakHoldsThem)
