@@ -30,9 +30,10 @@ TEST(MouseSdl, EventsReachTheDeviceThroughTheEventPump)
 {
     if (sys_init(false) != 1)
         GTEST_SKIP() << "no video driver (set SDL_VIDEODRIVER=offscreen)";
-    // The events are synthetic, so the window is only a handle passed along.
-    int window_stand_in = 0;
-    HWND window = reinterpret_cast<HWND>(&window_stand_in);
+    // A real (hidden) window: the event pump looks at what kind it is. Kept
+    // in g_hwnd, as the program keeps its window, to the end of the process.
+    HWND window = g_hwnd = sys_create_window("mouse", 64, 48, false);
+    ASSERT_NE(window, nullptr);
     ASSERT_EQ(in_init(nullptr, window), 1);
     MSG msg;
     // One frame: the window messages to the window procedure, then the poll.
