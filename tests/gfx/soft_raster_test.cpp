@@ -1,6 +1,9 @@
 // The software device against exact expectations: coverage and the fill
-// rule, depth, fog, the stage operations the passes use, addressing and
-// near-plane clipping.
+// rule, depth, fog, the stage operations the passes use, addressing,
+// near-plane clipping, blend factors, mip selection and culling of strips
+// and fans. Everything goes through the device interface, so another
+// backend can be held to the same results.
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -68,6 +71,27 @@ class SoftRaster : public GfxTest
         EXPECT_EQ(device_->CreateTexture(w, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
         for (int x = 0; x < w; ++x)
             write_texel(t, 0, x, 0, texels[size_t(x)]);
+        textures_.push_back(t);
+        return t;
+    }
+
+    // A square texture with its whole mip chain, every level one colour.
+    IDirect3DTexture8* mipmapped(int size, const std::vector<uint32_t>& level_colours)
+    {
+        IDirect3DTexture8* t = nullptr;
+        EXPECT_EQ(device_->CreateTexture(size, size, 0, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &t),
+                  D3D_OK);
+        EXPECT_EQ(t->GetLevelCount(), level_colours.size());
+        for (UINT level = 0; level < t->GetLevelCount(); ++level) {
+            D3DLOCKED_RECT lock;
+            EXPECT_EQ(t->LockRect(level, &lock, nullptr, 0), D3D_OK);
+            int side = size >> level;
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x)
+                    reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lock.pBits) +
+                                                y * lock.Pitch)[x] = level_colours[level];
+            t->UnlockRect(level);
+        }
         textures_.push_back(t);
         return t;
     }
@@ -255,6 +279,151 @@ TEST_F(SoftRaster, LinearFogOnEyeDepthAndNearPlaneClipping)
     clear(0); // entirely behind the camera: nothing
     draw(D3DPT_TRIANGLELIST, {at(-5, -1, -2), at(5, -1, -2), at(0, 1, -3)}, 1);
     EXPECT_EQ(count_pixels(WHITE), 0);
+}
+
+// Each factor on a known source (0.75, 0.25, 0.125, alpha 0.25) over a known
+// destination (0.19, 0.38, 0.56; the back buffer has no alpha, so it reads as
+// 1), once as the source factor with ZERO for the destination and once as
+// the destination factor with ZERO for the source.
+TEST_F(SoftRaster, EveryBlendFactorOnBothSides)
+{
+    constexpr uint32_t SRC = 0x40C04020, DST = 0x306090;
+    const float s[3] = {192 / 255.0f, 64 / 255.0f, 32 / 255.0f}, sa = 64 / 255.0f;
+    const float d[3] = {48 / 255.0f, 96 / 255.0f, 144 / 255.0f}, da = 1.0f;
+    using F = std::array<float, 3>;
+    const struct {
+        DWORD factor;
+        F value;
+    } factors[] = {
+        {D3DBLEND_ZERO, {0, 0, 0}},
+        {D3DBLEND_ONE, {1, 1, 1}},
+        {D3DBLEND_SRCCOLOR, {s[0], s[1], s[2]}},
+        {D3DBLEND_INVSRCCOLOR, {1 - s[0], 1 - s[1], 1 - s[2]}},
+        {D3DBLEND_SRCALPHA, {sa, sa, sa}},
+        {D3DBLEND_INVSRCALPHA, {1 - sa, 1 - sa, 1 - sa}},
+        {D3DBLEND_DESTALPHA, {da, da, da}},
+        {D3DBLEND_INVDESTALPHA, {1 - da, 1 - da, 1 - da}},
+        {D3DBLEND_DESTCOLOR, {d[0], d[1], d[2]}},
+        {D3DBLEND_INVDESTCOLOR, {1 - d[0], 1 - d[1], 1 - d[2]}},
+    };
+    device_->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    device_->SetRenderState(D3DRS_ZENABLE, 0);
+    solid(SRC); // the alpha comes from the texture too: stage 0 selects it
+    for (const auto& f : factors) {
+        for (bool as_source : {true, false}) {
+            device_->SetRenderState(D3DRS_SRCBLEND, as_source ? f.factor : D3DBLEND_ZERO);
+            device_->SetRenderState(D3DRS_DESTBLEND, as_source ? D3DBLEND_ZERO : f.factor);
+            clear(DST);
+            quad2d(0, 0, 4, 4);
+            uint32_t got = pixel(1, H - 2);
+            const float* scaled = as_source ? s : d;
+            for (int c = 0; c < 3; ++c) {
+                int want = int(std::lround(255.0f * scaled[c] * f.value[size_t(c)]));
+                EXPECT_NEAR(int((got >> (16 - 8 * c)) & 0xFF), want, 1)
+                    << "factor " << f.factor << (as_source ? " as source" : " as destination")
+                    << ", channel " << c;
+            }
+        }
+    }
+
+    // Both terms add up, and the sum saturates.
+    device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+    clear(DST);
+    quad2d(0, 0, 4, 4);
+    EXPECT_EQ(pixel(1, H - 2), 0xF0A0B0u);
+}
+
+// A 16 x 16 texture with five levels, each its own colour, drawn on an 8 x 8
+// square: v covers 2 texels a pixel, u as the row says. The level of detail
+// is log2 of the larger step; point mip filtering takes the nearest level,
+// linear blends the two around it, and MAXMIPLEVEL keeps the more detailed
+// levels out.
+TEST_F(SoftRaster, MipLevelSelection)
+{
+    const std::vector<uint32_t> levels = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x808080};
+    device_->SetTexture(0, mipmapped(16, levels));
+    device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    const struct {
+        DWORD mip_filter;
+        DWORD max_level;
+        float lambda; // at least 1: v alone gives 1
+        uint32_t want;
+    } cases[] = {
+        {D3DTEXF_POINT, 0, 1.0f, 0x00FF00},  // minified 2:1: level 1
+        {D3DTEXF_POINT, 0, 1.4f, 0x00FF00},  // rounds down
+        {D3DTEXF_POINT, 0, 1.6f, 0x0000FF},  // rounds up
+        {D3DTEXF_POINT, 0, 2.0f, 0x0000FF},  // 4:1
+        {D3DTEXF_POINT, 2, 1.0f, 0x0000FF},  // never above the top level allowed
+        {D3DTEXF_POINT, 1, 2.0f, 0x0000FF},  // but the level is counted from level 0
+        {D3DTEXF_POINT, 0, 9.0f, 0x808080},  // beyond the chain: the last level
+        {D3DTEXF_NONE, 0, 2.0f, 0xFF0000},   // no mip mapping: the top level
+        {D3DTEXF_NONE, 1, 2.0f, 0x00FF00},   // ... that is allowed
+        {D3DTEXF_LINEAR, 0, 1.5f, 0x008080}, // half way between levels 1 and 2
+        {D3DTEXF_LINEAR, 0, 1.0f, 0x00FF00},
+    };
+    for (const auto& c : cases) {
+        device_->SetTextureStageState(0, D3DTSS_MIPFILTER, c.mip_filter);
+        device_->SetTextureStageState(0, D3DTSS_MAXMIPLEVEL, c.max_level);
+        clear(0);
+        // 2^lambda texels a pixel along u: u1 * 16 texels over 8 pixels.
+        quad2d(0, 0, 8, 8, 1.0f, std::exp2(c.lambda) * 8.0f / 16.0f);
+        uint32_t got = pixel(3, H - 4);
+        for (int shift : {16, 8, 0})
+            EXPECT_NEAR(int((got >> shift) & 0xFF), int((c.want >> shift) & 0xFF), 2)
+                << "mip filter " << c.mip_filter << ", top level " << c.max_level << ", lambda "
+                << c.lambda;
+    }
+}
+
+// The near plane sits exactly at the projection's near distance (0.1): a
+// square just in front of it vanishes whole, one just behind it draws.
+TEST_F(SoftRaster, NearPlaneAtTheProjectionsNearDistance)
+{
+    set_3d();
+    solid(0xFFFFFFFF);
+    const std::pair<float, bool> cases[] = {
+        {0.07f, false}, {0.099f, false}, {0.101f, true}, {0.11f, true}};
+    for (auto [z, drawn] : cases) {
+        clear(0);
+        draw(D3DPT_TRIANGLEFAN, {at(-z, -z, z), at(z, -z, z), at(z, z, z), at(-z, z, z)}, 2);
+        if (drawn)
+            EXPECT_EQ(pixel(W / 2, H / 2), WHITE) << "eye depth " << z;
+        else
+            EXPECT_EQ(count_pixels(WHITE), 0) << "eye depth " << z;
+    }
+}
+
+// Front faces are clockwise on screen; CULL_CCW (the default) drops the
+// others. In a strip every second triangle is listed the other way round and
+// still faces the same way as the first; a fan keeps one winding throughout.
+TEST_F(SoftRaster, StripsAndFansKeepOneFacingUnderCulling)
+{
+    solid(0xFFFFFFFF);
+    // Three 8 x 8 squares side by side, clockwise on screen, as a strip of
+    // six triangles; one square as a fan of two.
+    const std::vector<Vertex> strip = {at(0, 0),  at(0, 8),  at(8, 0),  at(8, 8),
+                                       at(16, 0), at(16, 8), at(24, 0), at(24, 8)};
+    const std::vector<Vertex> fan = {at(0, 0), at(0, 8), at(8, 8), at(8, 0)};
+    const struct {
+        D3DPRIMITIVETYPE type;
+        DWORD cull;
+        int want;
+    } cases[] = {
+        {D3DPT_TRIANGLESTRIP, D3DCULL_CCW, 24 * 8},  {D3DPT_TRIANGLESTRIP, D3DCULL_CW, 0},
+        {D3DPT_TRIANGLESTRIP, D3DCULL_NONE, 24 * 8}, {D3DPT_TRIANGLEFAN, D3DCULL_CCW, 8 * 8},
+        {D3DPT_TRIANGLEFAN, D3DCULL_CW, 0},
+    };
+    for (const auto& c : cases) {
+        device_->SetRenderState(D3DRS_CULLMODE, c.cull);
+        clear(0);
+        if (c.type == D3DPT_TRIANGLESTRIP)
+            draw(c.type, strip, 6);
+        else
+            draw(c.type, fan, 2);
+        EXPECT_EQ(count_pixels(WHITE), c.want)
+            << (c.type == D3DPT_TRIANGLESTRIP ? "strip" : "fan") << ", cull " << c.cull;
+    }
 }
 
 } // namespace

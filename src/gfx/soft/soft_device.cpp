@@ -51,42 +51,6 @@ static bool format_refused(D3DFORMAT format)
     return format < 128 && soft_config().refused_format[format];
 }
 
-void soft_state_defaults(SoftState* state)
-{
-    *state = SoftState{};
-    DWORD* rs = state->render;
-    rs[D3DRS_ZENABLE] = D3DZB_TRUE;
-    rs[D3DRS_ZWRITEENABLE] = 1;
-    rs[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
-    rs[D3DRS_CULLMODE] = D3DCULL_CCW;
-    rs[D3DRS_SRCBLEND] = D3DBLEND_ONE;
-    rs[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
-    rs[D3DRS_FOGSTART] = d3d_float_to_dword(0.0f);
-    rs[D3DRS_FOGEND] = d3d_float_to_dword(1.0f);
-    rs[D3DRS_FOGDENSITY] = d3d_float_to_dword(1.0f);
-    rs[D3DRS_LIGHTING] = 1;
-    for (DWORD s = 0; s < D3D_MAX_TEXTURE_STAGES; ++s) {
-        DWORD* ts = state->stage[s];
-        ts[D3DTSS_COLOROP] = s == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
-        ts[D3DTSS_COLORARG1] = D3DTA_TEXTURE;
-        ts[D3DTSS_COLORARG2] = D3DTA_CURRENT;
-        ts[D3DTSS_ALPHAOP] = s == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
-        ts[D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
-        ts[D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
-        ts[D3DTSS_TEXCOORDINDEX] = s;
-        ts[D3DTSS_ADDRESSU] = D3DTADDRESS_WRAP;
-        ts[D3DTSS_ADDRESSV] = D3DTADDRESS_WRAP;
-        ts[D3DTSS_ADDRESSW] = D3DTADDRESS_WRAP;
-        ts[D3DTSS_MAGFILTER] = D3DTEXF_POINT;
-        ts[D3DTSS_MINFILTER] = D3DTEXF_POINT;
-        ts[D3DTSS_MIPFILTER] = D3DTEXF_NONE;
-        ts[D3DTSS_MAXANISOTROPY] = 1;
-        ts[D3DTSS_RESULTARG] = D3DTA_CURRENT;
-    }
-    for (Matrix* m : {&state->world, &state->view, &state->proj})
-        mat_translation(m, 0.0f, 0.0f, 0.0f);
-}
-
 namespace
 {
 
@@ -218,7 +182,10 @@ SoftDevice::SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3
     colour_.texels.assign(size_t(width) * size_t(height), 0xFF000000u);
     depth_.assign(size_t(width) * size_t(height), 0xFFFF);
     presented_ = colour_.texels;
-    soft_state_defaults(&state_);
+    state_ = SoftState{};
+    ff_state_defaults(&state_.ff);
+    for (Matrix* m : {&state_.world, &state_.view, &state_.proj})
+        mat_translation(m, 0.0f, 0.0f, 0.0f);
 }
 
 SoftDevice::~SoftDevice()
@@ -368,7 +335,7 @@ HRESULT SoftDevice::SetRenderState(D3DRENDERSTATETYPE state, DWORD value)
 {
     if (state >= D3D_RENDER_STATE_COUNT)
         return D3DERR_INVALIDCALL;
-    state_.render[state] = value;
+    state_.ff.render[state] = value;
     return D3D_OK;
 }
 
@@ -376,7 +343,7 @@ HRESULT SoftDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE t
 {
     if (stage >= D3D_MAX_TEXTURE_STAGES || type >= D3D_STAGE_STATE_COUNT)
         return D3DERR_INVALIDCALL;
-    state_.stage[stage][type] = value;
+    state_.ff.stage[stage][type] = value;
     return D3D_OK;
 }
 

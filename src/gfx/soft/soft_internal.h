@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "gfx/d3d8.h"
+#include "gfx/fixed_function.h"
 
 // AddRef and Release for the backend's objects that free themselves when the
 // last reference goes: the Direct3D object, the device, textures and vertex
@@ -96,20 +97,17 @@ class SoftVertexBuffer final : public SoftRefCounted<IDirect3DVertexBuffer8>
     bool locked_ = false;
 };
 
-// Everything a draw reads: the device's state at the time of the call.
+// Everything a draw reads: the device's state at the time of the call. The
+// raw states are only stored here; a draw reads them through the
+// fixed-function description (soft_prepare_context).
 struct SoftState {
-    DWORD render[D3D_RENDER_STATE_COUNT];
-    DWORD stage[D3D_MAX_TEXTURE_STAGES][D3D_STAGE_STATE_COUNT];
+    FfStates ff;
     SoftTexture* texture[D3D_MAX_TEXTURE_STAGES];
     Matrix world, view, proj;
     SoftVertexBuffer* stream = nullptr;
     UINT stride = 0;
     DWORD fvf = 0;
 };
-
-// Fills the state with Direct3D's documented defaults for a device created
-// with an automatic depth buffer.
-void soft_state_defaults(SoftState* state);
 
 // The render target a draw writes: colour and 16-bit depth, same size.
 struct SoftTarget {

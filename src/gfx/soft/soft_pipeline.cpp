@@ -57,7 +57,7 @@ static void draw_triangle(const SoftDrawContext& context, const ClipVertex& a, c
     for (int i = 0; i < count; ++i)
         screen[i] = to_screen(polygon[i], half_width, half_height);
 
-    DWORD cull = context.state->render[D3DRS_CULLMODE];
+    DWORD cull = context.draw.key.cull;
     for (int i = 1; i + 1 < count; ++i) {
         TriangleSetup setup;
         if (soft_setup_triangle(screen[0], screen[i], screen[i + 1], cull, target.width,

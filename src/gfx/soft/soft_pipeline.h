@@ -58,19 +58,12 @@ bool soft_setup_triangle(const ScreenVertex& a, const ScreenVertex& b, const Scr
                          DWORD cull_mode, int target_width, int target_height,
                          TriangleSetup* setup);
 
-// What stays constant over one draw, precomputed from the device state.
+// What stays constant over one draw: the fixed-function description of the
+// device state, the textures its stages sample and the target.
 struct SoftDrawContext {
-    const SoftState* state;
+    FfDraw draw;
+    const SoftTexture* texture[FF_STAGES]; // null where the stage does not sample
     SoftTarget target;
-    bool fog_from_w; // perspective projection: fog on eye depth, else on device depth
-    bool fog;        // fog applies at all
-    float fog_start, fog_end, fog_density;
-    DWORD fog_mode;
-    float fog_colour[3];
-    bool depth_test, depth_write, blend;
-    DWORD depth_func, src_blend, dst_blend;
-    int active_stages; // stages before the first with COLOROP DISABLE
-    bool lit;          // lighting on: the colour entering stage 0 is black, alpha 0
 };
 
 void soft_prepare_context(const SoftState& state, const SoftTarget& target,

@@ -4,7 +4,9 @@
 // texture-coordinate differences), the stage cascade, table fog on the
 // source colour, then the depth test against the 16-bit buffer and frame
 // buffer blending. Colours are floats in 0..1 between the stages; every stage
-// result is saturated, as the hardware does.
+// result is saturated, as the hardware does. Everything the device state
+// decides comes from the draw's fixed-function description, the same one the
+// other backends read.
 #include <algorithm>
 #include <cmath>
 
@@ -201,15 +203,6 @@ float operate(DWORD op, float a1, float a2)
     }
 }
 
-bool uses_texture(const DWORD* stage)
-{
-    auto refers = [](DWORD arg) { return (arg & D3DTA_SELECTMASK) == D3DTA_TEXTURE; };
-    bool colour = refers(stage[D3DTSS_COLORARG1]) || refers(stage[D3DTSS_COLORARG2]);
-    bool alpha = stage[D3DTSS_ALPHAOP] != D3DTOP_DISABLE &&
-                 (refers(stage[D3DTSS_ALPHAARG1]) || refers(stage[D3DTSS_ALPHAARG2]));
-    return colour || alpha;
-}
-
 bool depth_passes(DWORD func, uint16_t incoming, uint16_t stored)
 {
     switch (func) {
@@ -271,90 +264,72 @@ uint16_t depth_value(float z)
 void soft_prepare_context(const SoftState& state, const SoftTarget& target,
                           SoftDrawContext* context)
 {
-    const DWORD* rs = state.render;
-    context->state = &state;
+    FfTexture textures[FF_STAGES];
+    for (int s = 0; s < FF_STAGES; ++s) {
+        const SoftTexture* texture = state.texture[s];
+        textures[s].present = texture && texture->level_count() > 0;
+        textures[s].has_alpha = texture && texture->format() == D3DFMT_A8R8G8B8;
+    }
+    ff_describe(state.ff, textures, state.proj, &context->draw);
+    for (int s = 0; s < FF_STAGES; ++s)
+        context->texture[s] = context->draw.key.stage[s].sampled ? state.texture[s] : nullptr;
     context->target = target;
-    const float* p = state.proj.m;
-    // A projection whose last column is (0, 0, 0, 1) is affine: no eye depth
-    // to fog on, so fog follows the device depth instead.
-    context->fog_from_w = !(p[3] == 0.0f && p[7] == 0.0f && p[11] == 0.0f && p[15] == 1.0f);
-    context->fog_mode =
-        rs[D3DRS_FOGTABLEMODE] != D3DFOG_NONE ? rs[D3DRS_FOGTABLEMODE] : rs[D3DRS_FOGVERTEXMODE];
-    context->fog = rs[D3DRS_FOGENABLE] && context->fog_mode != D3DFOG_NONE;
-    context->fog_start = d3d_dword_to_float(rs[D3DRS_FOGSTART]);
-    context->fog_end = d3d_dword_to_float(rs[D3DRS_FOGEND]);
-    context->fog_density = d3d_dword_to_float(rs[D3DRS_FOGDENSITY]);
-    Colour fog = unpack(rs[D3DRS_FOGCOLOR], false);
-    context->fog_colour[0] = fog.r;
-    context->fog_colour[1] = fog.g;
-    context->fog_colour[2] = fog.b;
-    context->depth_test = rs[D3DRS_ZENABLE] != D3DZB_FALSE;
-    context->depth_write = context->depth_test && rs[D3DRS_ZWRITEENABLE];
-    context->depth_func = rs[D3DRS_ZFUNC];
-    context->blend = rs[D3DRS_ALPHABLENDENABLE] != 0;
-    context->src_blend = rs[D3DRS_SRCBLEND];
-    context->dst_blend = rs[D3DRS_DESTBLEND];
-    context->active_stages = 0;
-    while (context->active_stages < int(D3D_MAX_TEXTURE_STAGES) &&
-           state.stage[context->active_stages][D3DTSS_COLOROP] != D3DTOP_DISABLE)
-        ++context->active_stages;
-    context->lit = rs[D3DRS_LIGHTING] != 0;
 }
 
 // How much of the pixel's own colour survives the fog: 1 near, 0 far.
-static float fog_factor(const SoftDrawContext& c, float depth)
+static float fog_factor(const FfDraw& draw, float depth)
 {
-    switch (c.fog_mode) {
+    const FfParams& p = draw.params;
+    switch (draw.key.fog_mode) {
     case D3DFOG_EXP:
-        return saturate(std::exp(-depth * c.fog_density));
+        return saturate(std::exp(-depth * p.fog_density));
     case D3DFOG_EXP2: {
-        float d = depth * c.fog_density;
+        float d = depth * p.fog_density;
         return saturate(std::exp(-d * d));
     }
     default: {
-        float range = c.fog_end - c.fog_start;
+        float range = p.fog_end - p.fog_start;
         if (!(range > 0.0f))
-            return depth < c.fog_end ? 1.0f : 0.0f;
-        return saturate((c.fog_end - depth) / range);
+            return depth < p.fog_end ? 1.0f : 0.0f;
+        return saturate((p.fog_end - depth) / range);
     }
     }
 }
 
 void soft_shade_quad(const SoftDrawContext& context, const SoftQuad& quad)
 {
-    const SoftState& state = *context.state;
+    const FfKey& key = context.draw.key;
     const SoftTarget& target = context.target;
 
     // Per stage: the sampler and the level of detail, shared by the quad.
-    Sampler samplers[D3D_MAX_TEXTURE_STAGES];
-    bool sampled[D3D_MAX_TEXTURE_STAGES] = {};
-    float lambda[D3D_MAX_TEXTURE_STAGES] = {};
-    int coord_index[D3D_MAX_TEXTURE_STAGES] = {};
-    for (int s = 0; s < context.active_stages; ++s) {
-        const DWORD* ts = state.stage[s];
-        const SoftTexture* texture = state.texture[s];
-        if (!texture || texture->level_count() == 0 || !uses_texture(ts))
+    Sampler samplers[FF_STAGES];
+    float lambda[FF_STAGES] = {};
+    int coord_index[FF_STAGES] = {};
+    for (int s = 0; s < key.stages; ++s) {
+        if (!key.stage[s].sampled)
             continue;
+        const FfSampler& fs = context.draw.sampler[s];
         Sampler& sm = samplers[s];
-        sm.texture = texture;
-        sm.address_u = ts[D3DTSS_ADDRESSU];
-        sm.address_v = ts[D3DTSS_ADDRESSV];
-        sm.mag_filter = ts[D3DTSS_MAGFILTER];
-        sm.min_filter = ts[D3DTSS_MINFILTER];
-        sm.mip_filter = ts[D3DTSS_MIPFILTER];
-        sm.max_level = int(std::min<DWORD>(ts[D3DTSS_MAXMIPLEVEL], 15));
-        sm.lod_bias = d3d_dword_to_float(ts[D3DTSS_MIPMAPLODBIAS]);
-        sm.border = unpack(ts[D3DTSS_BORDERCOLOR], true);
-        sm.has_alpha = texture->format() == D3DFMT_A8R8G8B8;
-        coord_index[s] = (ts[D3DTSS_TEXCOORDINDEX] & 0xFFFF) == 1 ? 2 : 0;
-        const SoftLevel& top = texture->level(std::min(sm.max_level, texture->level_count() - 1));
+        sm.texture = context.texture[s];
+        sm.address_u = fs.address_u;
+        sm.address_v = fs.address_v;
+        sm.mag_filter = fs.mag_filter;
+        sm.min_filter = fs.min_filter;
+        sm.mip_filter = fs.mip_filter;
+        sm.max_level = fs.max_level;
+        sm.lod_bias = fs.lod_bias;
+        sm.border = unpack(fs.border, true);
+        sm.has_alpha = fs.has_alpha != 0;
+        coord_index[s] = key.stage[s].coord_set == 1 ? 2 : 0;
+        const SoftLevel& top =
+            sm.texture->level(std::min(sm.max_level, sm.texture->level_count() - 1));
         lambda[s] = level_of_detail(quad, coord_index[s], top.width, top.height);
-        sampled[s] = true;
     }
 
     // Without lights or a material, lighting leaves the colour black with
     // alpha 0; unlit vertices without a colour are opaque white.
-    const Colour diffuse = context.lit ? Colour{0, 0, 0, 0} : Colour{1, 1, 1, 1};
+    const Colour diffuse = key.lit ? Colour{0, 0, 0, 0} : Colour{1, 1, 1, 1};
+    const FfParams& params = context.draw.params;
 
     for (int p = 0; p < 4; ++p) {
         if (!(quad.mask & (1u << p)))
@@ -363,54 +338,53 @@ void soft_shade_quad(const SoftDrawContext& context, const SoftQuad& quad)
         size_t index = size_t(y) * size_t(target.width) + size_t(x);
 
         uint16_t depth = depth_value(quad.z[p]);
-        if (context.depth_test && !depth_passes(context.depth_func, depth, target.depth[index]))
+        if (key.depth_test && !depth_passes(key.depth_func, depth, target.depth[index]))
             continue;
 
         Colour current = diffuse;
-        for (int s = 0; s < context.active_stages; ++s) {
-            const DWORD* ts = state.stage[s];
+        for (int s = 0; s < key.stages; ++s) {
+            const FfStage& st = key.stage[s];
             // A stage with no texture to sample reads opaque black.
             Colour texel = {0, 0, 0, 1};
-            if (sampled[s]) {
+            if (st.sampled) {
                 const float* a = quad.attr[p];
                 texel = sample(samplers[s], a[coord_index[s]], a[coord_index[s] + 1], lambda[s]);
             }
-            Colour c1 = stage_argument(ts[D3DTSS_COLORARG1], diffuse, current, texel);
-            Colour c2 = stage_argument(ts[D3DTSS_COLORARG2], diffuse, current, texel);
+            Colour c1 = stage_argument(st.colour_arg1, diffuse, current, texel);
+            Colour c2 = stage_argument(st.colour_arg2, diffuse, current, texel);
             Colour next;
-            DWORD op = ts[D3DTSS_COLOROP];
-            next.r = saturate(operate(op, c1.r, c2.r));
-            next.g = saturate(operate(op, c1.g, c2.g));
-            next.b = saturate(operate(op, c1.b, c2.b));
+            next.r = saturate(operate(st.colour_op, c1.r, c2.r));
+            next.g = saturate(operate(st.colour_op, c1.g, c2.g));
+            next.b = saturate(operate(st.colour_op, c1.b, c2.b));
             // Alpha switched off while colour runs passes the alpha on.
-            if (ts[D3DTSS_ALPHAOP] == D3DTOP_DISABLE) {
+            if (st.alpha_op == D3DTOP_DISABLE) {
                 next.a = current.a;
             } else {
-                Colour a1 = stage_argument(ts[D3DTSS_ALPHAARG1], diffuse, current, texel);
-                Colour a2 = stage_argument(ts[D3DTSS_ALPHAARG2], diffuse, current, texel);
-                next.a = saturate(operate(ts[D3DTSS_ALPHAOP], a1.a, a2.a));
+                Colour a1 = stage_argument(st.alpha_arg1, diffuse, current, texel);
+                Colour a2 = stage_argument(st.alpha_arg2, diffuse, current, texel);
+                next.a = saturate(operate(st.alpha_op, a1.a, a2.a));
             }
             current = next;
         }
 
-        if (context.fog) {
-            float f = fog_factor(context, context.fog_from_w ? quad.w[p] : quad.z[p]);
-            current.r = current.r * f + context.fog_colour[0] * (1.0f - f);
-            current.g = current.g * f + context.fog_colour[1] * (1.0f - f);
-            current.b = current.b * f + context.fog_colour[2] * (1.0f - f);
+        if (key.fog_mode != D3DFOG_NONE) {
+            float f = fog_factor(context.draw, key.fog_on_eye_depth ? quad.w[p] : quad.z[p]);
+            current.r = current.r * f + params.fog_colour[0] * (1.0f - f);
+            current.g = current.g * f + params.fog_colour[1] * (1.0f - f);
+            current.b = current.b * f + params.fog_colour[2] * (1.0f - f);
         }
 
         uint32_t& out = target.colour[index];
-        if (context.blend) {
+        if (key.blend) {
             Colour dst = unpack(out, false);
-            Colour sf = blend_factor(context.src_blend, current, dst);
-            Colour df = blend_factor(context.dst_blend, current, dst);
+            Colour sf = blend_factor(key.src_blend, current, dst);
+            Colour df = blend_factor(key.dst_blend, current, dst);
             current.r = current.r * sf.r + dst.r * df.r;
             current.g = current.g * sf.g + dst.g * df.g;
             current.b = current.b * sf.b + dst.b * df.b;
         }
         out = 0xFF000000u | to_byte(current.r) << 16 | to_byte(current.g) << 8 | to_byte(current.b);
-        if (context.depth_write)
+        if (key.depth_write)
             target.depth[index] = depth;
     }
 }
