@@ -142,6 +142,8 @@ TEST(LongOptions, BadValuesAreUsageErrorsWithAMessage)
         {"--data", "/no/such/dir/here"},
         {"--data", ""},
         {"--headless=yes"},
+        {"--renderer", "vulkan"},
+        {"--renderer", "GL"},
     };
     for (const auto& words : bad) {
         Parsed p = run_options(words);
@@ -150,6 +152,13 @@ TEST(LongOptions, BadValuesAreUsageErrorsWithAMessage)
         std::string name = std::string(words[0] + 2).substr(0, std::string(words[0] + 2).find('='));
         EXPECT_NE(p.err.find("'--" + name + "'"), std::string::npos) << p.err;
     }
+}
+
+TEST(LongOptions, RendererIsAutoUnlessNamed)
+{
+    EXPECT_EQ(run_options({}).options.renderer, "auto");
+    for (const char* name : {"auto", "gl", "soft"})
+        EXPECT_EQ(run_options({"--renderer", name}).options.renderer, name);
 }
 
 TEST(LongOptions, GoodValuesUnknownWordsHelpAndVersion)

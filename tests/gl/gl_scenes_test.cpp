@@ -453,3 +453,19 @@ TEST_F(GlScenes, RewrittenTextureLevelsReachTheNextDraw)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST(GlRenderer, MesasSoftwareRasterizersAreNotHardware)
+{
+    // `auto` takes OpenGL only where this says hardware.
+    for (const char* name :
+         {"llvmpipe (LLVM 15.0.6, 256 bits)", "softpipe", "Software Rasterizer", "swrast"})
+        EXPECT_TRUE(gl_renderer_is_software(name)) << name;
+    for (const char* name : {"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", "NVIDIA GeForce GTX 1060",
+                             "AMD Radeon RX 580 (polaris10, LLVM 15.0.6, DRM 3.49)"})
+        EXPECT_FALSE(gl_renderer_is_software(name)) << name;
+}
+
+} // namespace
