@@ -86,7 +86,10 @@ static const char USAGE[] =
     "  --bench          print frame rate and frame-time percentiles at the end\n"
     "  --shots LIST     write the frames numbered in LIST (like 1,100,250) as PNG\n"
     "  --shot-dir DIR   where --shots writes (default: the current directory)\n"
-    "  --renderer NAME  the device backend: soft (default)\n"
+    "  --renderer NAME  the device backend: auto (default) takes gl on a\n"
+    "                   hardware OpenGL 3.3 device and soft otherwise; gl is\n"
+    "                   OpenGL on any device (soft when none can be had);\n"
+    "                   soft is the software rasterizer\n"
     "  --help           print this text and exit\n"
     "  --version        print the version and exit\n"
     "\n"
@@ -168,7 +171,7 @@ static constexpr LongOption LONG_OPTIONS[] = {
     {"bench", OptionKind::BENCH, false, nullptr},
     {"shots", OptionKind::SHOTS, true, "frame numbers from 1, separated by commas"},
     {"shot-dir", OptionKind::SHOT_DIR, true, "an existing directory"},
-    {"renderer", OptionKind::RENDERER, true, "a renderer name: soft"},
+    {"renderer", OptionKind::RENDERER, true, "a renderer name: auto, gl or soft"},
 };
 
 static const LongOption* find_long_option(const std::string& name)
@@ -232,7 +235,8 @@ static bool apply_value(const LongOption& option, const char* value, LaunchOptio
         return *value && is_directory(value);
     case OptionKind::RENDERER:
         options->renderer = value;
-        return std::strcmp(value, "soft") == 0;
+        return std::strcmp(value, "auto") == 0 || std::strcmp(value, "gl") == 0 ||
+               std::strcmp(value, "soft") == 0;
     default:
         return false;
     }

@@ -25,13 +25,13 @@ struct LaunchOptions {
     double fixed_step = 0.0; // seconds per frame instead of the clock; 0 = clock
     bool has_seed = false;   // seed the generator with `seed`, not the clock
     uint32_t seed = 0;
-    std::string data_dir;         // where resources are looked for; empty = default
-    std::string record_path;      // write each frame's dt and mouse input here
-    std::string replay_path;      // take dt and mouse input from this flight
-    bool bench = false;           // print frame-time statistics at the end
-    std::vector<int> shot_frames; // frames (from 1) to write as PNG
-    std::string shot_dir = ".";   // where those frames go
-    std::string renderer = "soft";
+    std::string data_dir;          // where resources are looked for; empty = default
+    std::string record_path;       // write each frame's dt and mouse input here
+    std::string replay_path;       // take dt and mouse input from this flight
+    bool bench = false;            // print frame-time statistics at the end
+    std::vector<int> shot_frames;  // frames (from 1) to write as PNG
+    std::string shot_dir = ".";    // where those frames go
+    std::string renderer = "auto"; // auto, gl or soft
 };
 
 enum class OptionsResult {

@@ -2,6 +2,11 @@
 // come up and go down. A missing window, device or renderer ends the program
 // with exit code 1; a missing archive, mouse or sound does not. Everything
 // that was set up is taken down in reverse order after the frame loop.
+//
+// The device backend is chosen once the window exists: OpenGL when it can be
+// had (for `auto` only on a hardware device), the software rasterizer
+// otherwise. Whatever goes wrong with OpenGL at start-up, the program falls
+// back to the software backend and says so; it never ends for it.
 #include "app/shell.h"
 
 #include <cstdio>
@@ -16,6 +21,7 @@
 #include "base/log.h"
 #include "gfx/backend.h"
 #include "gfx/device.h"
+#include "gfx/gl/gl_device.h"
 #include "gfx/renderer.h"
 #include "gfx/soft/soft_device.h"
 #include "input/mouse.h"
@@ -23,10 +29,57 @@
 #include "res/files.h"
 #include "snd/sound.h"
 
-// The device backends the program can run on; the first is the default.
+// The device backends the program can run on; the first is the default and
+// the one every failure falls back to.
 static const GfxBackend BACKENDS[] = {
     {"soft", soft_create_direct3d},
+    {"gl", gl_create_direct3d},
 };
+
+// Says why OpenGL is not used, on stderr and in the log.
+static void report_fallback(const char* why)
+{
+    std::fprintf(stderr, "storm: OpenGL cannot be used (%s); using the software renderer\n", why);
+    log_printf("renderer: OpenGL cannot be used (%s); using the software renderer", why);
+}
+
+// Selects the backend for --renderer. `auto` takes OpenGL only on a hardware
+// device; finding none is no failure and is only logged. `gl` takes any
+// OpenGL 3.3 device and reports when there is none.
+static void choose_backend(const LaunchOptions& options)
+{
+    gfx_select_backend("soft");
+    if (options.renderer == "soft") {
+        log_printf("renderer: soft");
+        return;
+    }
+    bool automatic = options.renderer == "auto";
+    char why[256] = "";
+    if (!gl_open(g_hwnd, !options.bench, automatic, why, sizeof why)) {
+        if (automatic)
+            log_printf("renderer: soft (%s)", why);
+        else
+            report_fallback(why);
+        return;
+    }
+    gfx_select_backend("gl");
+    log_printf("renderer: gl (%s)", gl_renderer_name());
+}
+
+// Creates the device on the chosen backend; when OpenGL was chosen but its
+// device cannot be made, starts again on the software backend.
+static int start_device()
+{
+    if (_gfx_init(g_width, g_height, g_fullscreen))
+        return 1;
+    if (std::string(gfx_backend_name()) != "gl")
+        return 0;
+    _gfx_deinit();
+    gl_close();
+    report_fallback("its device could not be created");
+    gfx_select_backend("soft");
+    return _gfx_init(g_width, g_height, g_fullscreen);
+}
 
 // Resources are looked for under --data, or else in the current directory,
 // beside the executable (so build/storm runs from anywhere) and in the
@@ -75,7 +128,6 @@ int storm_main(int argc, const char* const* argv)
     if (!run_options_begin(options, stderr))
         return 2;
     gfx_set_backends(BACKENDS, int(sizeof BACKENDS / sizeof BACKENDS[0]));
-    gfx_select_backend(options.renderer.c_str());
 
     log_open();
     set_resource_dirs(options);
@@ -88,15 +140,18 @@ int storm_main(int argc, const char* const* argv)
     }
     crt_srand(options.has_seed ? options.seed : sys_ticks());
 
+    sys_set_gl_window(options.renderer != "soft");
     if (!create_main_window(g_width, g_height, nullptr, g_fullscreen != 0)) {
         run_options_end(g_width, g_height);
         sys_shutdown();
         return 1;
     }
     sys_show_window(g_hwnd);
-    if (!_gfx_init(g_width, g_height, g_fullscreen) || !_r_init()) {
+    choose_backend(options);
+    if (!start_device() || !_r_init()) {
         std::fprintf(stderr, "storm: the display device could not be set up; see debug.log\n");
         run_options_end(g_width, g_height);
+        gl_close();
         sys_shutdown();
         return 1;
     }
@@ -110,6 +165,7 @@ int storm_main(int argc, const char* const* argv)
     snd_deinit();
     _r_deinit();
     _gfx_deinit();
+    gl_close();
     log_close();
     sys_shutdown();
 

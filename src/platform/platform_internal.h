@@ -2,7 +2,33 @@
 // as sys_init plugs them into the layers below.
 #pragma once
 
+#include "gfx/gl/gl_context.h"
 #include "snd/snd_output.h"
+
+struct SDL_Window;
+struct SDL_Renderer;
+struct SDL_Texture;
+
+// The one window. A headless window has no SDL window: drawing to it shows
+// nothing. The renderer and texture serve the software backend's frames;
+// an OpenGL window has a context instead and never gets them.
+struct SysWindow {
+    SDL_Window* window = nullptr;
+    SDL_Renderer* renderer = nullptr;
+    SDL_Texture* texture = nullptr;
+    int texture_width = 0;
+    int texture_height = 0;
+    bool fullscreen = false;
+    int outer_width = 0;
+    int outer_height = 0;
+};
+
+// GL context operations: on the SDL window, and off screen through EGL
+// without any display server.
+const GlContextOps* sys_gl_window_ops();
+const GlContextOps* sys_gl_headless_ops();
+// Asks SDL for an OpenGL 3.3 core context; call before the window is made.
+void sys_gl_window_attributes();
 
 // The SDL audio device, ready to be installed with snd_set_output.
 const SndOutput* sys_audio_output();

@@ -2,8 +2,8 @@
 // counter, presentation of finished frames, the audio device and the system
 // mouse. Written against SDL2; nothing outside src/platform/ includes SDL.
 // sys_init plugs the platform into the layers below it (the device's
-// presentation, the sound object's output, the mouse device's events), so
-// they never call up into it.
+// presentation, the GL backend's context operations, the sound object's
+// output, the mouse device's events), so they never call up into it.
 #pragma once
 #include <cstdint>
 
@@ -57,6 +57,11 @@ int sys_peek_message(HWND window, MSG* msg);
 // Whether presenting waits for the display's refresh (the default, as the
 // classic device's default presentation interval did); --bench turns it off.
 void sys_set_present_wait(bool wait);
+
+// Whether the window is made for OpenGL (before sys_create_window): the GL
+// backend draws into it directly. The software backend can still use such a
+// window, and one is made without OpenGL where that fails.
+void sys_set_gl_window(bool gl);
 
 // Shows a finished X8R8G8B8 frame in the window: stretched over the client
 // area when windowed, scaled with its aspect kept (black bars) in full screen.

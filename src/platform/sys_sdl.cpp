@@ -19,25 +19,16 @@
 #include <string>
 
 #include "gfx/backend.h"
+#include "gfx/gl/gl_context.h"
 #include "input/dinput.h"
 #include "platform/platform_internal.h"
 #include "snd/snd_output.h"
-
-struct SysWindow {
-    SDL_Window* window = nullptr;
-    SDL_Renderer* renderer = nullptr;
-    SDL_Texture* texture = nullptr;
-    int texture_width = 0;
-    int texture_height = 0;
-    bool fullscreen = false;
-    int outer_width = 0;
-    int outer_height = 0;
-};
 
 static bool s_headless = true;
 static bool s_initialised = false;
 static SysWindow s_headless_window;
 static bool s_present_wait = true;
+static bool s_gl_window = false;
 
 // The relative mode follows the focus of a full-screen window; a window
 // never takes the pointer.
@@ -63,6 +54,7 @@ int sys_init(bool headless)
     }
     s_headless = headless;
     s_initialised = true;
+    gl_set_context_ops(headless ? sys_gl_headless_ops() : sys_gl_window_ops());
     if (!headless) {
         gfx_set_present_target(sys_present_pixels);
         snd_set_output(sys_audio_output());
@@ -80,6 +72,7 @@ void sys_shutdown()
         snd_set_output(nullptr);
         gfx_set_present_target(nullptr);
     }
+    gl_set_context_ops(nullptr);
     SDL_Quit();
     s_initialised = false;
     s_headless = true;
@@ -126,19 +119,26 @@ HWND sys_create_window(const char* title, int width, int height, bool fullscreen
         return &s_headless_window;
     }
 
-    SDL_Window* window = nullptr;
+    // Created at the desktop's own size in full screen: a window manager
+    // makes it full screen, and where there is none (a kiosk, a bare X
+    // server) it already covers the screen.
+    SDL_Rect place = {0, 0, width, height};
+    Uint32 flags = SDL_WINDOW_HIDDEN;
     if (fullscreen) {
-        // Created at the desktop's own size: a window manager makes it full
-        // screen, and where there is none (a kiosk, a bare X server) it
-        // already covers the screen.
-        SDL_Rect desktop = {0, 0, width, height};
-        SDL_GetDisplayBounds(0, &desktop);
-        window = SDL_CreateWindow(title, desktop.x, desktop.y, desktop.w, desktop.h,
-                                  SDL_WINDOW_HIDDEN | SDL_WINDOW_FULLSCREEN_DESKTOP);
+        SDL_GetDisplayBounds(0, &place);
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
     } else {
-        window =
-            SDL_CreateWindow(title, 0, 0, width, height, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+        flags |= SDL_WINDOW_RESIZABLE;
     }
+    SDL_Window* window = nullptr;
+    if (s_gl_window) {
+        sys_gl_window_attributes();
+        window =
+            SDL_CreateWindow(title, place.x, place.y, place.w, place.h, flags | SDL_WINDOW_OPENGL);
+    }
+    // Without OpenGL the window is still good for the software backend.
+    if (!window)
+        window = SDL_CreateWindow(title, place.x, place.y, place.w, place.h, flags);
     if (!window) {
         std::fprintf(stderr, "storm: cannot create the window: %s\n", SDL_GetError());
         return nullptr;
@@ -292,6 +292,11 @@ int sys_peek_message(HWND window, MSG* msg)
 void sys_set_present_wait(bool wait)
 {
     s_present_wait = wait;
+}
+
+void sys_set_gl_window(bool gl)
+{
+    s_gl_window = gl;
 }
 
 SysRect sys_letterbox(int area_width, int area_height, int width, int height)

@@ -128,10 +128,18 @@ TEST(LongOptions, BadValuesAreUsageErrorsWithAMessage)
         {"--frames", {"0", "-3", "ten", "5x", "99999999999"}},
         {"--fixed-step", {"0", "-0.5", "nan", "inf", "1e9"}},
         {"--seed", {"-1", "4294967296", ""}},
-        {"--data", {"/no/such/dir/here", ""}}};
+        {"--data", {"/no/such/dir/here", ""}},
+        {"--renderer", {"vulkan", "GL"}}};
     for (const auto& [option, values] : bad)
         for (const char* value : values)
             expect_usage({option, value});
+}
+
+TEST(LongOptions, RendererIsAutoUnlessNamed)
+{
+    EXPECT_EQ(run_options({}).options.renderer, "auto");
+    for (const char* name : {"auto", "gl", "soft"})
+        EXPECT_EQ(run_options({"--renderer", name}).options.renderer, name);
 }
 
 TEST(LongOptions, GoodValuesUnknownWordsHelpAndVersion)

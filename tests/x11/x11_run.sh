@@ -8,10 +8,13 @@
 #   both: 20 relative moves of 10 pixels reach the camera as 200 counts in a
 #     recording of the run, and Escape ends it cleanly.
 # Usage: x11_run.sh STORM IMGDIFF SCREENCHECK DATA_DIR WORKDIR WxH none|openbox fullscreen|windowed
+#        [RENDERER]
+# RENDERER is passed to --renderer (both runs); without it the program
+# chooses. With gl, the run must really have drawn with OpenGL.
 # Exits 77 (skipped) when the X tools are not installed.
 set -eu
 
-storm=$1 imgdiff=$2 screencheck=$3 data=$4 work=$5 size=$6 wm=$7 mode=$8
+storm=$1 imgdiff=$2 screencheck=$3 data=$4 work=$5 size=$6 wm=$7 mode=$8 renderer=${9:-}
 
 for tool in Xvfb xdotool xwd; do
     command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
@@ -65,6 +68,7 @@ fi
 width=${size%x*}
 height=${size#*x}
 args="--seed 5 --fixed-step 0.000001 --data $data"
+[ -z "$renderer" ] || args="$args --renderer $renderer"
 if [ "$mode" = windowed ]; then
     args="$args -w"
     # Inside the window's client area, with room for the moves to the right.
@@ -128,4 +132,7 @@ fi
 xdotool key Escape
 wait_for '! kill -0 '"$storm_pid"' 2>/dev/null' 300 || fail "Escape did not end the run"
 wait "$storm_pid" || fail "the run exited with $?: $(cat storm.err)"
+if [ "$renderer" = gl ]; then
+    grep -q ' - renderer: gl (' debug.log || fail "the run did not draw with OpenGL: $(cat storm.err)"
+fi
 echo "passed ($size, $wm, $mode): moves counted 1:1"

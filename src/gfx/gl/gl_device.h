@@ -5,3 +5,18 @@
 // A Direct3D object whose devices draw with OpenGL through the context the
 // platform installed (gl_context.h); null when none is installed.
 IDirect3D8* gl_create_direct3d();
+
+// Opens the GL context for `window` through the platform's operations and
+// checks that the backend can run on it: OpenGL 3.3 core, its shaders
+// compile, and with `hardware_only` a renderer that is not a software
+// rasterizer. 1 when usable (the context stays current for the devices);
+// otherwise 0 with the reason in `why` and nothing left open. Opening an open
+// backend returns 1. The environment variable STORM_GL_FAIL=context makes
+// the context fail, STORM_GL_FAIL=shader the shaders, as tests need.
+int gl_open(HWND window, bool vsync, bool hardware_only, char* why, int why_size);
+// Releases the programs and the context; call after the devices are released.
+void gl_close();
+// GL_RENDERER of the open context, or "".
+const char* gl_renderer_name();
+// Whether a GL_RENDERER string names one of Mesa's software rasterizers.
+bool gl_renderer_is_software(const char* renderer);

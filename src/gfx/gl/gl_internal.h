@@ -1,0 +1,171 @@
+// Objects and helpers shared by the files of the OpenGL backend: the
+// reference counting of its objects, textures with their CPU copies, the
+// vertex buffer, the shader programs made from fixed-function keys and the
+// cache of GL state.
+#pragma once
+#include <epoxy/gl.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "gfx/d3d8.h"
+#include "gfx/fixed_function.h"
+
+// AddRef and Release for the backend's objects that free themselves when the
+// last reference goes. Surfaces count on the object that owns them.
+template <class Interface> class GlRefCounted : public Interface
+{
+  public:
+    DWORD AddRef() final { return ++refs_; }
+    DWORD Release() final
+    {
+        DWORD left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+  private:
+    DWORD refs_ = 1;
+};
+
+// ---------------------------------------------------------------------------
+// Resources (gl_resources.cpp)
+
+// One mip level as the program sees it: A8R8G8B8 or X8R8G8B8 words, rows top
+// first, tightly packed. `dirty`: written since it was last uploaded.
+struct GlLevel {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> texels;
+    bool dirty = true;
+};
+
+class GlDevice;
+// Fills `into` (the back buffer's size) with the device's frame, rows top
+// first; and puts it back after a write lock.
+void gl_device_read_back(GlDevice* device, GlLevel* into);
+void gl_device_write_back(GlDevice* device, const GlLevel* from);
+
+// A level of a texture, or the back buffer. References count on the owner.
+// The back buffer's texels are read from the device when it is locked.
+class GlSurface final : public IDirect3DSurface8
+{
+  public:
+    GlSurface(IUnknown8* owner, GlLevel* level, D3DFORMAT format, D3DPOOL pool, GlDevice* back)
+        : owner_(owner), level_(level), format_(format), pool_(pool), back_(back)
+    {
+    }
+    DWORD AddRef() override { return owner_->AddRef(); }
+    DWORD Release() override { return owner_->Release(); }
+    HRESULT GetDesc(D3DSURFACE_DESC* desc) override;
+    HRESULT LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
+    HRESULT UnlockRect() override;
+
+  private:
+    IUnknown8* owner_;
+    GlLevel* level_;
+    D3DFORMAT format_;
+    D3DPOOL pool_;
+    GlDevice* back_; // the device whose back buffer this is, or null for a texture level
+    bool locked_ = false;
+    bool read_only_ = false;
+};
+
+// A managed texture: the levels live in memory, where locks reach them; a GL
+// texture mirrors them and takes a level again before a draw reads it after
+// it was written.
+class GlTexture final : public GlRefCounted<IDirect3DTexture8>
+{
+  public:
+    GlTexture(int width, int height, int levels, D3DFORMAT format, D3DPOOL pool);
+    ~GlTexture() override;
+    DWORD GetLevelCount() override { return static_cast<DWORD>(levels_.size()); }
+    HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override;
+    HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface8** surface) override;
+    HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
+    HRESULT UnlockRect(UINT level) override;
+
+    bool has_alpha() const { return format_ == D3DFMT_A8R8G8B8; }
+    // The GL texture with every written level uploaded and the most detailed
+    // level in use set to `base_level` (clamped to the chain).
+    GLuint prepare(int base_level);
+
+  private:
+    D3DFORMAT format_;
+    std::vector<GlLevel> levels_;
+    std::vector<GlSurface*> surfaces_;
+    GLuint name_ = 0;
+    int base_level_ = 0;
+    bool any_dirty_ = true;
+};
+
+// A vertex buffer lives in memory; draws stream the vertices they use into
+// the device's ring buffer. The memory is taken zeroed from the system, so an
+// untouched buffer costs no pages.
+class GlVertexBuffer final : public GlRefCounted<IDirect3DVertexBuffer8>
+{
+  public:
+    GlVertexBuffer(BYTE* bytes, UINT length) : bytes_(bytes), size_(length) {}
+    ~GlVertexBuffer() override;
+    HRESULT Lock(UINT offset, UINT size, BYTE** data, DWORD flags) override;
+    HRESULT Unlock() override;
+
+    const BYTE* data() const { return bytes_; }
+    size_t size() const { return size_; }
+
+  private:
+    BYTE* bytes_;
+    size_t size_;
+    bool locked_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// Shader programs (gl_shader.cpp)
+
+// The uniforms of one generated program and the values last given to it, so
+// a draw sends only what changed.
+struct GlProgram {
+    GLuint name = 0;
+    GLint wvp = -1, fog = -1, fog_colour = -1;
+    uint64_t matrix_serial = 0; // the device's transform serial last uploaded
+    uint64_t fog_serial = 0;    // the device's fog serial last uploaded
+};
+
+// The part of a key that decides the shader: stages, lighting and fog.
+FfKey gl_shader_key(const FfKey& key);
+// The generated program for a shader key, compiled on first use; null when
+// it cannot be compiled or linked (the reason is in the log).
+GlProgram* gl_program_for(const FfKey& shader_key);
+// Compiles the programs of the keys the program's passes use, so a broken
+// shader shows at start-up; 0 with a reason when one fails.
+int gl_programs_check(char* why, int why_size);
+// Releases every program made so far.
+void gl_programs_release();
+// The attribute locations every program shares.
+constexpr GLuint GL_ATTR_POSITION = 0;
+constexpr GLuint GL_ATTR_COORD0 = 1;
+constexpr GLuint GL_ATTR_COORD1 = 2;
+
+// ---------------------------------------------------------------------------
+// State cache (gl_state.cpp)
+
+// Applies a draw's fixed-function key (depth, blending, culling) and binds
+// its program, its textures and their samplers, changing only what differs
+// from the last draw. Also owns the sampler objects.
+struct GlStateCache;
+GlStateCache* gl_state_create();
+void gl_state_destroy(GlStateCache* cache);
+// Forgets what is bound, after someone else (the platform's present) used
+// the context.
+void gl_state_forget(GlStateCache* cache);
+// Forgets a texture that is being deleted wherever it is bound.
+void gl_state_texture_deleted(GLuint texture);
+void gl_state_apply_key(GlStateCache* cache, const FfKey& key);
+void gl_state_use_program(GlStateCache* cache, GLuint program);
+void gl_state_bind_texture(GlStateCache* cache, int unit, GLuint texture, const FfSampler& sampler);
+// Colour writes of draws leave the frame's alpha (always opaque) alone;
+// clears write all four channels.
+void gl_state_colour_mask(GlStateCache* cache, bool alpha);
+void gl_state_depth_mask(GlStateCache* cache, bool write);

@@ -1,0 +1,100 @@
+// Opening the backend: the platform makes the context, this checks that the
+// backend can live on it before any device is promised. A context is kept
+// from gl_open to gl_close; devices draw in it and never own it.
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "gfx/gl/gl_context.h"
+#include "gfx/gl/gl_device.h"
+#include "gfx/gl/gl_internal.h"
+
+static bool s_open = false;
+static char s_renderer[128] = "";
+
+static void say(char* why, int why_size, const char* text)
+{
+    if (why && why_size > 0)
+        std::snprintf(why, size_t(why_size), "%s", text);
+}
+
+bool gl_renderer_is_software(const char* renderer)
+{
+    static const char* const SOFTWARE[] = {"llvmpipe", "softpipe", "swrast", "software"};
+    char lower[128];
+    size_t n = 0;
+    for (; renderer[n] && n + 1 < sizeof lower; ++n)
+        lower[n] = char(std::tolower(static_cast<unsigned char>(renderer[n])));
+    lower[n] = '\0';
+    for (const char* name : SOFTWARE) {
+        if (std::strstr(lower, name))
+            return true;
+    }
+    return false;
+}
+
+int gl_open(HWND window, bool vsync, bool hardware_only, char* why, int why_size)
+{
+    if (s_open)
+        return 1;
+    const char* fail = std::getenv("STORM_GL_FAIL");
+    if (fail && std::strcmp(fail, "context") == 0) {
+        say(why, why_size, "no OpenGL context (refused by STORM_GL_FAIL=context)");
+        return 0;
+    }
+    const GlContextOps* ops = gl_context_ops();
+    if (!ops) {
+        say(why, why_size, "this platform makes no OpenGL contexts");
+        return 0;
+    }
+    char reason[200] = "unknown reason";
+    if (!ops->create(window, vsync, reason, sizeof reason)) {
+        char text[256];
+        std::snprintf(text, sizeof text, "no OpenGL 3.3 context: %s", reason);
+        say(why, why_size, text);
+        return 0;
+    }
+    if (!epoxy_is_desktop_gl() || epoxy_gl_version() < 33) {
+        char text[256];
+        std::snprintf(text, sizeof text, "OpenGL %d.%d is older than 3.3", epoxy_gl_version() / 10,
+                      epoxy_gl_version() % 10);
+        say(why, why_size, text);
+        ops->destroy();
+        return 0;
+    }
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    std::snprintf(s_renderer, sizeof s_renderer, "%s", renderer ? renderer : "unknown");
+    if (hardware_only && gl_renderer_is_software(s_renderer)) {
+        char text[256];
+        std::snprintf(text, sizeof text, "the OpenGL renderer (%s) is a software one", s_renderer);
+        say(why, why_size, text);
+        s_renderer[0] = '\0';
+        ops->destroy();
+        return 0;
+    }
+    if (!gl_programs_check(why, why_size)) {
+        gl_programs_release();
+        s_renderer[0] = '\0';
+        ops->destroy();
+        return 0;
+    }
+    s_open = true;
+    return 1;
+}
+
+void gl_close()
+{
+    if (!s_open)
+        return;
+    gl_programs_release();
+    if (const GlContextOps* ops = gl_context_ops())
+        ops->destroy();
+    s_renderer[0] = '\0';
+    s_open = false;
+}
+
+const char* gl_renderer_name()
+{
+    return s_renderer;
+}

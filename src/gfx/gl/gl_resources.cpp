@@ -1,0 +1,195 @@
+// Resources of the OpenGL device: managed textures, the surfaces that expose
+// one level each (or the back buffer), and vertex buffers. What a lock hands
+// out is always plain memory, as with the software device; GL copies follow
+// behind. A texture level written through a lock is uploaded again before
+// the next draw that samples the texture (the program writes level 0 and
+// then its own mip chain, level by level; GL never derives levels itself).
+// The back buffer is read from the device's frame when it is locked, and a
+// write lock puts what was written back into the frame.
+#include <cstdlib>
+
+#include "gfx/gl/gl_internal.h"
+
+HRESULT GlSurface::GetDesc(D3DSURFACE_DESC* desc)
+{
+    if (!desc)
+        return D3DERR_INVALIDCALL;
+    desc->Format = format_;
+    desc->Type = D3DRTYPE_SURFACE;
+    desc->Usage = 0;
+    desc->Pool = pool_;
+    desc->Size = static_cast<UINT>(level_->width * level_->height * 4);
+    desc->MultiSampleType = D3DMULTISAMPLE_NONE;
+    desc->Width = static_cast<UINT>(level_->width);
+    desc->Height = static_cast<UINT>(level_->height);
+    return D3D_OK;
+}
+
+HRESULT GlSurface::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags)
+{
+    if (!locked || locked_)
+        return D3DERR_INVALIDCALL;
+    int left = 0, top = 0;
+    if (rect) {
+        if (rect->left < 0 || rect->top < 0 || rect->right > level_->width ||
+            rect->bottom > level_->height || rect->left >= rect->right || rect->top >= rect->bottom)
+            return D3DERR_INVALIDCALL;
+        left = rect->left;
+        top = rect->top;
+    }
+    if (back_)
+        gl_device_read_back(back_, level_);
+    locked->Pitch = level_->width * 4;
+    locked->pBits = level_->texels.data() + size_t(top) * size_t(level_->width) + size_t(left);
+    locked_ = true;
+    read_only_ = (flags & D3DLOCK_READONLY) != 0;
+    return D3D_OK;
+}
+
+HRESULT GlSurface::UnlockRect()
+{
+    if (!locked_)
+        return D3DERR_INVALIDCALL;
+    locked_ = false;
+    if (read_only_)
+        return D3D_OK;
+    if (back_)
+        gl_device_write_back(back_, level_);
+    else
+        level_->dirty = true;
+    return D3D_OK;
+}
+
+GlTexture::GlTexture(int width, int height, int levels, D3DFORMAT format, D3DPOOL pool)
+    : format_(format)
+{
+    levels_.resize(size_t(levels));
+    for (int i = 0; i < levels; ++i) {
+        GlLevel& level = levels_[size_t(i)];
+        level.width = width;
+        level.height = height;
+        level.texels.assign(size_t(width) * size_t(height), 0);
+        width = width > 1 ? width / 2 : 1;
+        height = height > 1 ? height / 2 : 1;
+    }
+    for (GlLevel& level : levels_)
+        surfaces_.push_back(new GlSurface(this, &level, format, pool, nullptr));
+}
+
+GlTexture::~GlTexture()
+{
+    for (GlSurface* surface : surfaces_)
+        delete surface;
+    if (name_) {
+        gl_state_texture_deleted(name_);
+        glDeleteTextures(1, &name_);
+    }
+}
+
+HRESULT GlTexture::GetLevelDesc(UINT level, D3DSURFACE_DESC* desc)
+{
+    if (level >= levels_.size())
+        return D3DERR_INVALIDCALL;
+    return surfaces_[level]->GetDesc(desc);
+}
+
+HRESULT GlTexture::GetSurfaceLevel(UINT level, IDirect3DSurface8** surface)
+{
+    if (!surface)
+        return D3DERR_INVALIDCALL;
+    *surface = nullptr;
+    if (level >= levels_.size())
+        return D3DERR_INVALIDCALL;
+    AddRef();
+    *surface = surfaces_[level];
+    return D3D_OK;
+}
+
+HRESULT GlTexture::LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags)
+{
+    if (level >= levels_.size())
+        return D3DERR_INVALIDCALL;
+    return surfaces_[level]->LockRect(locked, rect, flags);
+}
+
+HRESULT GlTexture::UnlockRect(UINT level)
+{
+    if (level >= levels_.size())
+        return D3DERR_INVALIDCALL;
+    return surfaces_[level]->UnlockRect();
+}
+
+// Uploads and parameter changes go through a unit no draw uses, so the
+// state cache's record of the draw units stays true.
+static constexpr GLenum UPLOAD_UNIT = GL_TEXTURE0 + 7;
+
+GLuint GlTexture::prepare(int base_level)
+{
+    int last = int(levels_.size()) - 1;
+    if (base_level > last)
+        base_level = last;
+    bool bound = false;
+    auto bind = [&]() {
+        if (!bound) {
+            glActiveTexture(UPLOAD_UNIT);
+            glBindTexture(GL_TEXTURE_2D, name_);
+            bound = true;
+        }
+    };
+    if (!name_) {
+        glGenTextures(1, &name_);
+        bind();
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, last);
+        // A format without alpha reads as opaque, whatever its top byte holds.
+        if (!has_alpha())
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        for (int i = 0; i <= last; ++i) {
+            GlLevel& level = levels_[size_t(i)];
+            glTexImage2D(GL_TEXTURE_2D, i, GL_RGBA8, level.width, level.height, 0, GL_BGRA,
+                         GL_UNSIGNED_INT_8_8_8_8_REV, level.texels.data());
+            level.dirty = false;
+        }
+    }
+    for (int i = 0; i <= last; ++i) {
+        GlLevel& level = levels_[size_t(i)];
+        if (!level.dirty)
+            continue;
+        bind();
+        glTexSubImage2D(GL_TEXTURE_2D, i, 0, 0, level.width, level.height, GL_BGRA,
+                        GL_UNSIGNED_INT_8_8_8_8_REV, level.texels.data());
+        level.dirty = false;
+    }
+    if (base_level != base_level_) {
+        bind();
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, base_level);
+        base_level_ = base_level;
+    }
+    return name_;
+}
+
+GlVertexBuffer::~GlVertexBuffer()
+{
+    std::free(bytes_);
+}
+
+HRESULT GlVertexBuffer::Lock(UINT offset, UINT size, BYTE** data, DWORD)
+{
+    if (!data || locked_)
+        return D3DERR_INVALIDCALL;
+    *data = nullptr;
+    if (offset > size_ || size > size_ - offset)
+        return D3DERR_INVALIDCALL;
+    *data = bytes_ + offset;
+    locked_ = true;
+    return D3D_OK;
+}
+
+HRESULT GlVertexBuffer::Unlock()
+{
+    if (!locked_)
+        return D3DERR_INVALIDCALL;
+    locked_ = false;
+    return D3D_OK;
+}

@@ -1,0 +1,93 @@
+# The program on the OpenGL backend, headless:
+# - the golden flight's frames agree with the software references (at most 1%
+#   of the pixels beyond 8 levels in a channel; tests/gl/DIFFERENCES.md says
+#   where and why they differ at all);
+# - the same replay rendered twice gives the same pixels;
+# - a context or shader that fails sends the program to the software backend,
+#   with one line on stderr and in debug.log, and --bench names the backend
+#   that ran; `auto` says nothing on stderr when it merely finds no hardware.
+set(FRAMES 1 100 300)
+file(REMOVE_RECURSE ${WORKDIR})
+string(REPLACE ";" "," SHOT_LIST "${FRAMES}")
+
+function(frame_name frame out_var)
+  string(LENGTH "${frame}" digits)
+  math(EXPR pad "6 - ${digits}")
+  string(REPEAT "0" ${pad} zeros)
+  set(${out_var} "frame-${zeros}${frame}.png" PARENT_SCOPE)
+endfunction()
+
+# Runs storm in WORKDIR/<name> with an optional environment setting; leaves
+# its exit code, stdout, stderr and debug.log in <name>_rc, _out, _err, _log.
+function(run_storm name env)
+  set(dir ${WORKDIR}/${name})
+  file(MAKE_DIRECTORY ${dir})
+  set(prefix)
+  if(env)
+    set(prefix ${CMAKE_COMMAND} -E env ${env})
+  endif()
+  execute_process(COMMAND ${prefix} ${STORM} --headless --data ${DATA_DIR} ${ARGN}
+    WORKING_DIRECTORY ${dir} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err
+    TIMEOUT 600)
+  set(log "")
+  if(EXISTS ${dir}/debug.log)
+    file(READ ${dir}/debug.log log)
+  endif()
+  set(${name}_rc "${rc}" PARENT_SCOPE)
+  set(${name}_out "${out}" PARENT_SCOPE)
+  set(${name}_err "${err}" PARENT_SCOPE)
+  set(${name}_log "${log}" PARENT_SCOPE)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "storm (${name}) exited with ${rc}:\n${out}\n${err}")
+  endif()
+endfunction()
+
+set(failed "")
+foreach(run first second)
+  run_storm(${run} "" --renderer gl -x 320 -y 200 --replay ${SOURCE_DIR}/bench/flight.rec
+    --seed 6 --frames 300 --shots ${SHOT_LIST} --shot-dir .)
+  if(NOT ${run}_log MATCHES " - renderer: gl \\(")
+    message(FATAL_ERROR "the ${run} run did not use OpenGL:\n${${run}_err}\n${${run}_log}")
+  endif()
+endforeach()
+foreach(frame ${FRAMES})
+  frame_name(${frame} name)
+  execute_process(COMMAND ${IMGDIFF} ${SOURCE_DIR}/tests/golden/${name} ${WORKDIR}/first/${name}
+    8 0.01 RESULT_VARIABLE diff_rc)
+  if(NOT diff_rc EQUAL 0)
+    list(APPEND failed "${name} differs from the software reference")
+  endif()
+  execute_process(COMMAND ${IMGDIFF} ${WORKDIR}/first/${name} ${WORKDIR}/second/${name} 0 0
+    RESULT_VARIABLE repeat_rc)
+  if(NOT repeat_rc EQUAL 0)
+    list(APPEND failed "${name} differs between two runs")
+  endif()
+endforeach()
+if(failed)
+  message(FATAL_ERROR "${failed}; the frames are in ${WORKDIR}")
+endif()
+
+run_storm(bench "" --renderer gl --frames 3 --bench)
+if(NOT bench_out MATCHES "bench: renderer gl, ")
+  message(FATAL_ERROR "--bench does not name the OpenGL backend:\n${bench_out}")
+endif()
+
+foreach(failure context shader)
+  run_storm(${failure} STORM_GL_FAIL=${failure} --renderer gl --frames 3 --bench)
+  set(err "${${failure}_err}")
+  set(line "OpenGL cannot be used \\([^\n]+\\); using the software renderer\n")
+  if(NOT err MATCHES "^storm: ${line}$")
+    message(FATAL_ERROR "a failed ${failure}: expected one line on stderr, got:\n${err}")
+  endif()
+  if(NOT ${failure}_log MATCHES " - renderer: ${line} - trying 640 x 480 x 32\n")
+    message(FATAL_ERROR "a failed ${failure} is not in debug.log:\n${${failure}_log}")
+  endif()
+  if(NOT ${failure}_out MATCHES "bench: renderer soft, ")
+    message(FATAL_ERROR "--bench does not name the software backend:\n${${failure}_out}")
+  endif()
+endforeach()
+
+run_storm(quiet STORM_GL_FAIL=context --frames 3 --bench)
+if(NOT quiet_err STREQUAL "" OR NOT quiet_out MATCHES "bench: renderer soft, ")
+  message(FATAL_ERROR "auto without OpenGL should run soft quietly:\n${quiet_out}\n${quiet_err}")
+endif()
