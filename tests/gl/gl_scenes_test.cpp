@@ -235,10 +235,11 @@ class GlScenes : public ::testing::Test
 
     // Draws the scene on both devices; at most `max_bad` of the pixels may
     // differ by more than `tolerance` in a channel.
-    void expect_agreement(const Scene& scene, int tolerance = 8, double max_bad = 0.01)
+    void expect_agreement(const Scene& scene, int tolerance = 8, double max_bad = 0.01,
+                          D3DCOLOR clear = 0xFF203040)
     {
-        std::vector<uint32_t> reference = render(soft_, scene);
-        std::vector<uint32_t> gl = render(gl_, scene);
+        std::vector<uint32_t> reference = render(soft_, scene, clear);
+        std::vector<uint32_t> gl = render(gl_, scene, clear);
         ASSERT_EQ(reference.size(), size_t(W * H));
         ASSERT_EQ(gl.size(), size_t(W * H));
         double bad = bad_fraction(reference, gl, tolerance);
@@ -448,6 +449,106 @@ TEST_F(GlScenes, RewrittenTextureLevelsReachTheNextDraw)
             c.quad2d(0, 0, 40, 40, 0, 1, 1, 0);
             Canvas::fill(t, 0, [](int, int x, int) { return 0xFF00FF00u | uint32_t(x * 30); });
             c.quad2d(48, 0, 88, 40, 0, 1, 1, 0);
+        },
+        0, 0.0);
+}
+
+// The reference checks the software device is held to (blend factors, mip
+// levels, the near plane, strip winding), drawn on both devices: every pixel
+// must agree, so one wrong factor, level or triangle shows.
+void solid(Canvas& c, uint32_t colour)
+{
+    c.device->SetTexture(0, c.texture(1, 1, 1, [colour](int, int, int) { return colour; }));
+    c.device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    c.device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    c.device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+}
+
+TEST_F(GlScenes, EveryBlendFactorOnBothSides)
+{
+    expect_agreement(
+        [](Canvas& c) {
+            c.ortho();
+            solid(c, 0x40C04020u); // alpha 0.25 from the texture
+            c.device->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+            for (DWORD factor = D3DBLEND_ZERO; factor <= D3DBLEND_INVDESTCOLOR; ++factor) {
+                for (int side = 0; side < 2; ++side) {
+                    c.device->SetRenderState(D3DRS_SRCBLEND, side ? D3DBLEND_ZERO : factor);
+                    c.device->SetRenderState(D3DRS_DESTBLEND, side ? factor : D3DBLEND_ZERO);
+                    float x = float((factor - 1) * 9), y = float(side * 12);
+                    c.quad2d(x, y, x + 8, y + 8, 0, 0, 1, 1);
+                }
+            }
+        },
+        1, 0.0, 0xFF306090u);
+}
+
+TEST_F(GlScenes, MipLevelsByFootprintAndFilter)
+{
+    expect_agreement(
+        [](Canvas& c) {
+            c.ortho();
+            c.device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+            c.device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+            c.device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+            c.device->SetTexture(0, c.texture(16, 16, 0, level_colour, D3DFMT_X8R8G8B8));
+            // 2^lambda texels a pixel along u, 2 along v; point mip filtering
+            // rounds to the nearest level, linear blends the two around it.
+            const float lambdas[] = {1.0f, 1.4f, 1.6f, 2.0f, 9.0f};
+            int i = 0;
+            for (DWORD mip : {D3DTEXF_POINT, D3DTEXF_LINEAR}) {
+                c.device->SetTextureStageState(0, D3DTSS_MIPFILTER, mip);
+                for (float lambda : lambdas) {
+                    float x = float(i % 10) * 9, y = float(i / 10) * 12;
+                    c.quad2d(x, y, x + 8, y + 8, 0, 1, std::exp2(lambda) * 0.5f, 0);
+                    ++i;
+                }
+            }
+        },
+        // llvmpipe's level of detail is a close approximation: linear blends
+        // between two levels land a few steps apart; a wrong level is 100+.
+        8, 0.0);
+}
+
+TEST_F(GlScenes, NearPlaneAtTheProjectionsNearDistance)
+{
+    expect_agreement(
+        [](Canvas& c) {
+            solid(c, 0xFFFFFFFFu);
+            Matrix m;
+            c.device->SetTransform(D3DTS_WORLD, mat_translation(&m, 0, 0, 0));
+            c.device->SetTransform(D3DTS_VIEW, &m);
+            mat_perspective_fov_lh(&m, 1.5707964f, float(W) / float(H), 0.1f, 100.0f);
+            c.device->SetTransform(D3DTS_PROJECTION, &m);
+            // Left: just in front of the near plane (nothing); right: just
+            // behind it (drawn).
+            for (float z : {0.07f, 0.099f, 0.101f, 0.11f}) {
+                float x = z < 0.1f ? -z : 0.0f;
+                c.draw(D3DPT_TRIANGLEFAN, {{{x, -z / 2, z}, 0, 0, 0, 0},
+                                           {{x + z * 0.9f, -z / 2, z}, 0, 0, 0, 0},
+                                           {{x + z * 0.9f, z / 2, z}, 0, 0, 0, 0},
+                                           {{x, z / 2, z}, 0, 0, 0, 0}});
+            }
+        },
+        0, 0.0);
+}
+
+TEST_F(GlScenes, StripsAndFansKeepOneFacingUnderCulling)
+{
+    expect_agreement(
+        [](Canvas& c) {
+            c.ortho();
+            solid(c, 0xFFFFFFFFu);
+            auto at = [](float x, float y) { return Vertex{{x, y, 1}, 0, 0, 0, 0}; };
+            int row = 0;
+            for (DWORD cull : {D3DCULL_NONE, D3DCULL_CW, D3DCULL_CCW}) {
+                c.device->SetRenderState(D3DRS_CULLMODE, cull);
+                float y = float(row++ * 12);
+                // Three squares clockwise on screen as one strip, one as a fan.
+                c.draw(D3DPT_TRIANGLESTRIP, {at(0, y), at(0, y + 8), at(8, y), at(8, y + 8),
+                                             at(16, y), at(16, y + 8), at(24, y), at(24, y + 8)});
+                c.draw(D3DPT_TRIANGLEFAN, {at(40, y), at(40, y + 8), at(48, y + 8), at(48, y)});
+            }
         },
         0, 0.0);
 }
