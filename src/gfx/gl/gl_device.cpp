@@ -56,7 +56,7 @@ class GlDirect3D;
 
 } // namespace
 
-class GlDevice final : public GlRefCounted<IDirect3DDevice8>
+class GlDevice final : public RefCounted<IDirect3DDevice8>
 {
   public:
     GlDevice(IDirect3D8* d3d, HWND window, int width, int height);
@@ -158,7 +158,7 @@ class GlDevice final : public GlRefCounted<IDirect3DDevice8>
 namespace
 {
 
-class GlDirect3D final : public GlRefCounted<IDirect3D8>
+class GlDirect3D final : public RefCounted<IDirect3D8>
 {
   public:
     HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) override

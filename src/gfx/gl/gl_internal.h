@@ -9,26 +9,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "gfx/backend_objects.h"
 #include "gfx/d3d8.h"
 #include "gfx/fixed_function.h"
-
-// AddRef and Release for the backend's objects that free themselves when the
-// last reference goes. Surfaces count on the object that owns them.
-template <class Interface> class GlRefCounted : public Interface
-{
-  public:
-    DWORD AddRef() final { return ++refs_; }
-    DWORD Release() final
-    {
-        DWORD left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-  private:
-    DWORD refs_ = 1;
-};
 
 // ---------------------------------------------------------------------------
 // Resources (gl_resources.cpp)
@@ -76,16 +59,11 @@ class GlSurface final : public IDirect3DSurface8
 // A managed texture: the levels live in memory, where locks reach them; a GL
 // texture mirrors them and takes a level again before a draw reads it after
 // it was written.
-class GlTexture final : public GlRefCounted<IDirect3DTexture8>
+class GlTexture final : public LeveledTexture<GlSurface>
 {
   public:
     GlTexture(int width, int height, int levels, D3DFORMAT format, D3DPOOL pool);
     ~GlTexture() override;
-    DWORD GetLevelCount() override { return static_cast<DWORD>(levels_.size()); }
-    HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override;
-    HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface8** surface) override;
-    HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
-    HRESULT UnlockRect(UINT level) override;
 
     bool has_alpha() const { return format_ == D3DFMT_A8R8G8B8; }
     // The GL texture with every written level uploaded and the most detailed
@@ -95,7 +73,6 @@ class GlTexture final : public GlRefCounted<IDirect3DTexture8>
   private:
     D3DFORMAT format_;
     std::vector<GlLevel> levels_;
-    std::vector<GlSurface*> surfaces_;
     GLuint name_ = 0;
     int base_level_ = 0;
     bool any_dirty_ = true;
@@ -104,7 +81,7 @@ class GlTexture final : public GlRefCounted<IDirect3DTexture8>
 // A vertex buffer lives in memory; draws stream the vertices they use into
 // the device's ring buffer. The memory is taken zeroed from the system, so an
 // untouched buffer costs no pages.
-class GlVertexBuffer final : public GlRefCounted<IDirect3DVertexBuffer8>
+class GlVertexBuffer final : public RefCounted<IDirect3DVertexBuffer8>
 {
   public:
     GlVertexBuffer(BYTE* bytes, UINT length) : bytes_(bytes), size_(length) {}

@@ -78,45 +78,10 @@ GlTexture::GlTexture(int width, int height, int levels, D3DFORMAT format, D3DPOO
 
 GlTexture::~GlTexture()
 {
-    for (GlSurface* surface : surfaces_)
-        delete surface;
     if (name_) {
         gl_state_texture_deleted(name_);
         glDeleteTextures(1, &name_);
     }
-}
-
-HRESULT GlTexture::GetLevelDesc(UINT level, D3DSURFACE_DESC* desc)
-{
-    if (level >= levels_.size())
-        return D3DERR_INVALIDCALL;
-    return surfaces_[level]->GetDesc(desc);
-}
-
-HRESULT GlTexture::GetSurfaceLevel(UINT level, IDirect3DSurface8** surface)
-{
-    if (!surface)
-        return D3DERR_INVALIDCALL;
-    *surface = nullptr;
-    if (level >= levels_.size())
-        return D3DERR_INVALIDCALL;
-    AddRef();
-    *surface = surfaces_[level];
-    return D3D_OK;
-}
-
-HRESULT GlTexture::LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags)
-{
-    if (level >= levels_.size())
-        return D3DERR_INVALIDCALL;
-    return surfaces_[level]->LockRect(locked, rect, flags);
-}
-
-HRESULT GlTexture::UnlockRect(UINT level)
-{
-    if (level >= levels_.size())
-        return D3DERR_INVALIDCALL;
-    return surfaces_[level]->UnlockRect();
 }
 
 // Uploads and parameter changes go through a unit no draw uses, so the

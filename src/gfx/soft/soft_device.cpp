@@ -56,7 +56,7 @@ namespace
 
 class SoftDirect3D;
 
-class SoftDevice final : public SoftRefCounted<IDirect3DDevice8>
+class SoftDevice final : public RefCounted<IDirect3DDevice8>
 {
   public:
     SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3DFORMAT format);
@@ -121,7 +121,7 @@ class SoftDevice final : public SoftRefCounted<IDirect3DDevice8>
     SoftState state_;
 };
 
-class SoftDirect3D final : public SoftRefCounted<IDirect3D8>
+class SoftDirect3D final : public RefCounted<IDirect3D8>
 {
   public:
     HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) override

@@ -3,27 +3,9 @@
 #include <cstddef>
 #include <vector>
 
+#include "gfx/backend_objects.h"
 #include "gfx/d3d8.h"
 #include "gfx/fixed_function.h"
-
-// AddRef and Release for the backend's objects that free themselves when the
-// last reference goes: the Direct3D object, the device, textures and vertex
-// buffers. Surfaces are not among them: they count on the object that owns them.
-template <class Interface> class SoftRefCounted : public Interface
-{
-  public:
-    DWORD AddRef() final { return ++refs_; }
-    DWORD Release() final
-    {
-        DWORD left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-  private:
-    DWORD refs_ = 1;
-};
 
 // One mip level: X8R8G8B8 or A8R8G8B8 texels, rows top first, tightly packed.
 struct SoftLevel {
@@ -60,16 +42,10 @@ class SoftSurface final : public IDirect3DSurface8
     bool locked_ = false;
 };
 
-class SoftTexture final : public SoftRefCounted<IDirect3DTexture8>
+class SoftTexture final : public LeveledTexture<SoftSurface>
 {
   public:
     SoftTexture(int width, int height, int levels, D3DFORMAT format, D3DPOOL pool);
-    ~SoftTexture() override;
-    DWORD GetLevelCount() override { return static_cast<DWORD>(levels_.size()); }
-    HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override;
-    HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface8** surface) override;
-    HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
-    HRESULT UnlockRect(UINT level) override;
 
     int level_count() const { return static_cast<int>(levels_.size()); }
     const SoftLevel& level(int index) const { return levels_[size_t(index)]; }
@@ -78,10 +54,9 @@ class SoftTexture final : public SoftRefCounted<IDirect3DTexture8>
   private:
     D3DFORMAT format_;
     std::vector<SoftLevel> levels_;
-    std::vector<SoftSurface*> surfaces_;
 };
 
-class SoftVertexBuffer final : public SoftRefCounted<IDirect3DVertexBuffer8>
+class SoftVertexBuffer final : public RefCounted<IDirect3DVertexBuffer8>
 {
   public:
     SoftVertexBuffer(UINT length, DWORD fvf) : bytes_(length), fvf_(fvf) {}

@@ -62,45 +62,6 @@ SoftTexture::SoftTexture(int width, int height, int levels, D3DFORMAT format, D3
         surfaces_.push_back(new SoftSurface(this, &level, format, pool, D3DRTYPE_SURFACE));
 }
 
-SoftTexture::~SoftTexture()
-{
-    for (SoftSurface* surface : surfaces_)
-        delete surface;
-}
-
-HRESULT SoftTexture::GetLevelDesc(UINT level, D3DSURFACE_DESC* desc)
-{
-    if (level >= levels_.size())
-        return D3DERR_INVALIDCALL;
-    return surfaces_[level]->GetDesc(desc);
-}
-
-HRESULT SoftTexture::GetSurfaceLevel(UINT level, IDirect3DSurface8** surface)
-{
-    if (!surface)
-        return D3DERR_INVALIDCALL;
-    *surface = nullptr;
-    if (level >= levels_.size())
-        return D3DERR_INVALIDCALL;
-    AddRef();
-    *surface = surfaces_[level];
-    return D3D_OK;
-}
-
-HRESULT SoftTexture::LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags)
-{
-    if (level >= levels_.size())
-        return D3DERR_INVALIDCALL;
-    return surfaces_[level]->LockRect(locked, rect, flags);
-}
-
-HRESULT SoftTexture::UnlockRect(UINT level)
-{
-    if (level >= levels_.size())
-        return D3DERR_INVALIDCALL;
-    return surfaces_[level]->UnlockRect();
-}
-
 HRESULT SoftVertexBuffer::Lock(UINT offset, UINT size, BYTE** data, DWORD)
 {
     if (!data || locked_)
