@@ -16,12 +16,9 @@
 // ---------------------------------------------------------------------------
 // Resources (gl_resources.cpp)
 
-// One mip level as the program sees it: A8R8G8B8 or X8R8G8B8 words, rows top
-// first, tightly packed. `dirty`: written since it was last uploaded.
-struct GlLevel {
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> texels;
+// One mip level as the program sees it; `dirty`: written since it was last
+// uploaded.
+struct GlLevel : TexelLevel {
     bool dirty = true;
 };
 
@@ -33,26 +30,19 @@ void gl_device_write_back(GlDevice* device, const GlLevel* from);
 
 // A level of a texture, or the back buffer. References count on the owner.
 // The back buffer's texels are read from the device when it is locked.
-class GlSurface final : public IDirect3DSurface8
+class GlSurface final : public MemorySurface
 {
   public:
     GlSurface(IUnknown8* owner, GlLevel* level, D3DFORMAT format, D3DPOOL pool, GlDevice* back)
-        : owner_(owner), level_(level), format_(format), pool_(pool), back_(back)
+        : MemorySurface(owner, level, format, pool), level_(level), back_(back)
     {
     }
-    DWORD AddRef() override { return owner_->AddRef(); }
-    DWORD Release() override { return owner_->Release(); }
-    HRESULT GetDesc(D3DSURFACE_DESC* desc) override;
     HRESULT LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
     HRESULT UnlockRect() override;
 
   private:
-    IUnknown8* owner_;
     GlLevel* level_;
-    D3DFORMAT format_;
-    D3DPOOL pool_;
     GlDevice* back_; // the device whose back buffer this is, or null for a texture level
-    bool locked_ = false;
     bool read_only_ = false;
 };
 

@@ -10,49 +10,22 @@
 
 #include "gfx/gl/gl_internal.h"
 
-HRESULT GlSurface::GetDesc(D3DSURFACE_DESC* desc)
-{
-    if (!desc)
-        return D3DERR_INVALIDCALL;
-    desc->Format = format_;
-    desc->Type = D3DRTYPE_SURFACE;
-    desc->Usage = 0;
-    desc->Pool = pool_;
-    desc->Size = static_cast<UINT>(level_->width * level_->height * 4);
-    desc->MultiSampleType = D3DMULTISAMPLE_NONE;
-    desc->Width = static_cast<UINT>(level_->width);
-    desc->Height = static_cast<UINT>(level_->height);
-    return D3D_OK;
-}
-
 HRESULT GlSurface::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags)
 {
-    if (!locked || locked_)
-        return D3DERR_INVALIDCALL;
-    int left = 0, top = 0;
-    if (rect) {
-        if (rect->left < 0 || rect->top < 0 || rect->right > level_->width ||
-            rect->bottom > level_->height || rect->left >= rect->right || rect->top >= rect->bottom)
-            return D3DERR_INVALIDCALL;
-        left = rect->left;
-        top = rect->top;
-    }
+    HRESULT result = MemorySurface::LockRect(locked, rect, flags);
+    if (result != D3D_OK)
+        return result;
     if (back_)
-        gl_device_read_back(back_, level_);
-    locked->Pitch = level_->width * 4;
-    locked->pBits = level_->texels.data() + size_t(top) * size_t(level_->width) + size_t(left);
-    locked_ = true;
+        gl_device_read_back(back_, level_); // in place: the level has the frame's size
     read_only_ = (flags & D3DLOCK_READONLY) != 0;
     return D3D_OK;
 }
 
 HRESULT GlSurface::UnlockRect()
 {
-    if (!locked_)
-        return D3DERR_INVALIDCALL;
-    locked_ = false;
-    if (read_only_)
-        return D3D_OK;
+    HRESULT result = MemorySurface::UnlockRect();
+    if (result != D3D_OK || read_only_)
+        return result;
     if (back_)
         gl_device_write_back(back_, level_);
     else
@@ -63,15 +36,7 @@ HRESULT GlSurface::UnlockRect()
 GlTexture::GlTexture(int width, int height, int levels, D3DFORMAT format, D3DPOOL pool)
     : format_(format)
 {
-    levels_.resize(size_t(levels));
-    for (int i = 0; i < levels; ++i) {
-        GlLevel& level = levels_[size_t(i)];
-        level.width = width;
-        level.height = height;
-        level.texels.assign(size_t(width) * size_t(height), 0);
-        width = width > 1 ? width / 2 : 1;
-        height = height > 1 ? height / 2 : 1;
-    }
+    make_level_chain(&levels_, width, height, levels);
     for (GlLevel& level : levels_)
         surfaces_.push_back(new GlSurface(this, &level, format, pool, nullptr));
 }

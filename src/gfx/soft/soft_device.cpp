@@ -114,10 +114,10 @@ class SoftDevice final : public RefCounted<IDirect3DDevice8>
     int height_;
     D3DFORMAT format_;
     bool in_scene_ = false;
-    SoftLevel colour_;
+    TexelLevel colour_;
     std::vector<uint16_t> depth_;
     std::vector<uint32_t> presented_;
-    SoftSurface back_surface_;
+    MemorySurface back_surface_;
     SoftState state_;
 };
 
@@ -174,7 +174,7 @@ class SoftDirect3D final : public RefCounted<IDirect3D8>
 
 SoftDevice::SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3DFORMAT format)
     : d3d_(d3d), window_(window), width_(width), height_(height), format_(format),
-      back_surface_(this, &colour_, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, D3DRTYPE_SURFACE)
+      back_surface_(this, &colour_, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT)
 {
     d3d_->AddRef(); // a device keeps its Direct3D object alive
     colour_.width = width;

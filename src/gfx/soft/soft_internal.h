@@ -7,53 +7,18 @@
 #include "gfx/d3d8.h"
 #include "gfx/fixed_function.h"
 
-// One mip level: X8R8G8B8 or A8R8G8B8 texels, rows top first, tightly packed.
-struct SoftLevel {
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> texels;
-};
-
-class SoftTexture;
-
-// A level of a texture, or the back buffer. References count on the owner.
-class SoftSurface final : public IDirect3DSurface8
-{
-  public:
-    SoftSurface(IUnknown8* owner, SoftLevel* level, D3DFORMAT format, D3DPOOL pool,
-                D3DRESOURCETYPE type)
-        : owner_(owner), level_(level), format_(format), pool_(pool), type_(type)
-    {
-    }
-    DWORD AddRef() override { return owner_->AddRef(); }
-    DWORD Release() override { return owner_->Release(); }
-    HRESULT GetDesc(D3DSURFACE_DESC* desc) override;
-    HRESULT LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
-    HRESULT UnlockRect() override;
-
-    SoftLevel* level() { return level_; }
-
-  private:
-    IUnknown8* owner_;
-    SoftLevel* level_;
-    D3DFORMAT format_;
-    D3DPOOL pool_;
-    D3DRESOURCETYPE type_;
-    bool locked_ = false;
-};
-
-class SoftTexture final : public LeveledTexture<SoftSurface>
+class SoftTexture final : public LeveledTexture<MemorySurface>
 {
   public:
     SoftTexture(int width, int height, int levels, D3DFORMAT format, D3DPOOL pool);
 
     int level_count() const { return static_cast<int>(levels_.size()); }
-    const SoftLevel& level(int index) const { return levels_[size_t(index)]; }
+    const TexelLevel& level(int index) const { return levels_[size_t(index)]; }
     D3DFORMAT format() const { return format_; }
 
   private:
     D3DFORMAT format_;
-    std::vector<SoftLevel> levels_;
+    std::vector<TexelLevel> levels_;
 };
 
 class SoftVertexBuffer final : public RefCounted<IDirect3DVertexBuffer8>

@@ -69,7 +69,7 @@ struct Sampler {
     bool has_alpha;
 };
 
-inline Colour fetch(const Sampler& s, const SoftLevel& level, int tx, int ty)
+inline Colour fetch(const Sampler& s, const TexelLevel& level, int tx, int ty)
 {
     int x = address(tx, level.width, s.address_u);
     int y = address(ty, level.height, s.address_v);
@@ -85,7 +85,7 @@ constexpr float POINT_NUDGE = 1.0f / 512.0f;
 
 Colour sample_level(const Sampler& s, int level_index, DWORD filter, float u, float v)
 {
-    const SoftLevel& level = s.texture->level(level_index);
+    const TexelLevel& level = s.texture->level(level_index);
     float tu = u * float(level.width), tv = v * float(level.height);
     if (filter != D3DTEXF_LINEAR && filter != D3DTEXF_ANISOTROPIC) {
         // Coordinates far outside the texture only matter modulo its size.
@@ -321,7 +321,7 @@ void soft_shade_quad(const SoftDrawContext& context, const SoftQuad& quad)
         sm.border = unpack(fs.border, true);
         sm.has_alpha = fs.has_alpha != 0;
         coord_index[s] = key.stage[s].coord_set == 1 ? 2 : 0;
-        const SoftLevel& top =
+        const TexelLevel& top =
             sm.texture->level(std::min(sm.max_level, sm.texture->level_count() - 1));
         lambda[s] = level_of_detail(quad, coord_index[s], top.width, top.height);
     }
