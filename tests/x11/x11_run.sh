@@ -89,8 +89,8 @@ frames() {
     n=$(grep -vc '^#' run.rec 2>/dev/null) || true
     echo "${n:-0}"
 }
-wait_for '[ "$(frames)" -ge 22 ] || ! kill -0 '"$storm_pid"' 2>/dev/null' 600
-[ "$(frames)" -ge 22 ] || fail "no frame 20 within 60 s: $(cat storm.err)"
+wait_for '[ "$(frames)" -ge 22 ] || ! kill -0 '"$storm_pid"' 2>/dev/null' 1200
+[ "$(frames)" -ge 22 ] || fail "no frame 20 within 120 s: $(cat storm.err)"
 
 if [ "$mode" = fullscreen ]; then
     xwd -root -silent -out screen.xwd
