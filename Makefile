@@ -48,8 +48,8 @@ asan-test: deps
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	cd $(BUILD)-asan && $(TEST_ENV) ctest --output-on-failure -j $(JOBS) -LE x11
 
-# The audio thread and the frame loop share state: the suite once more under
-# ThreadSanitizer.
+# The audio thread and the frame loop share state, and the software device
+# renders on threads of its own: the suite once more under ThreadSanitizer.
 tsan-test: deps
 	@[ -f $(BUILD)-tsan/CMakeCache.txt ] || cmake -S . -B $(BUILD)-tsan $(GENERATOR) \
 		-DCMAKE_BUILD_TYPE=Debug -DSTORM_TSAN=ON

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "gfx/soft/soft_device.h"
+
 uint8_t g_fullscreen = 1;
 int g_width = 640;
 int g_height = 480;
@@ -89,7 +91,12 @@ static const char USAGE[] =
     "  --renderer NAME  the device backend: auto (default) takes gl on a\n"
     "                   hardware OpenGL 3.3 device and soft otherwise; gl is\n"
     "                   OpenGL on any device (soft when none can be had);\n"
-    "                   soft is the software rasterizer\n"
+    "                   soft is the software rasterizer, rendering in tiles\n"
+    "                   on several threads; ref is the software reference\n"
+    "                   rasterizer, one triangle at a time, as slow as it is\n"
+    "                   plain (soft gives the same pixels)\n"
+    "  --threads N      threads the soft renderer draws with (1 to 64;\n"
+    "                   default: one per processor core)\n"
     "  --help           print this text and exit\n"
     "  --version        print the version and exit\n"
     "\n"
@@ -149,6 +156,7 @@ enum class OptionKind {
     SHOTS,
     SHOT_DIR,
     RENDERER,
+    THREADS,
 };
 
 struct LongOption {
@@ -171,7 +179,8 @@ static constexpr LongOption LONG_OPTIONS[] = {
     {"bench", OptionKind::BENCH, false, nullptr},
     {"shots", OptionKind::SHOTS, true, "frame numbers from 1, separated by commas"},
     {"shot-dir", OptionKind::SHOT_DIR, true, "an existing directory"},
-    {"renderer", OptionKind::RENDERER, true, "a renderer name: auto, gl or soft"},
+    {"renderer", OptionKind::RENDERER, true, "a renderer name: auto, gl, soft or ref"},
+    {"threads", OptionKind::THREADS, true, "a whole number of threads from 1 to 64"},
 };
 
 static const LongOption* find_long_option(const std::string& name)
@@ -236,7 +245,9 @@ static bool apply_value(const LongOption& option, const char* value, LaunchOptio
     case OptionKind::RENDERER:
         options->renderer = value;
         return std::strcmp(value, "auto") == 0 || std::strcmp(value, "gl") == 0 ||
-               std::strcmp(value, "soft") == 0;
+               std::strcmp(value, "soft") == 0 || std::strcmp(value, "ref") == 0;
+    case OptionKind::THREADS:
+        return parse_positive_int(value, &options->threads) && options->threads <= SOFT_MAX_THREADS;
     default:
         return false;
     }

@@ -31,7 +31,8 @@ struct LaunchOptions {
     bool bench = false;            // print frame-time statistics at the end
     std::vector<int> shot_frames;  // frames (from 1) to write as PNG
     std::string shot_dir = ".";    // where those frames go
-    std::string renderer = "auto"; // auto, gl or soft
+    std::string renderer = "auto"; // auto, gl, soft or ref
+    int threads = 0;               // software render threads; 0 = one per core
 };
 
 enum class OptionsResult {

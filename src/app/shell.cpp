@@ -34,6 +34,7 @@
 static const GfxBackend BACKENDS[] = {
     {"soft", soft_create_direct3d},
     {"gl", gl_create_direct3d},
+    {"ref", soft_create_reference_direct3d},
 };
 
 // Says why OpenGL is not used, on stderr and in the log.
@@ -49,8 +50,9 @@ static void report_fallback(const char* why)
 static void choose_backend(const LaunchOptions& options)
 {
     gfx_select_backend("soft");
-    if (options.renderer == "soft") {
-        log_printf("renderer: soft");
+    if (options.renderer == "soft" || options.renderer == "ref") {
+        gfx_select_backend(options.renderer.c_str());
+        log_printf("renderer: %s", options.renderer.c_str());
         return;
     }
     bool automatic = options.renderer == "auto";
@@ -140,7 +142,8 @@ int storm_main(int argc, const char* const* argv)
     }
     crt_srand(options.has_seed ? options.seed : sys_ticks());
 
-    sys_set_gl_window(options.renderer != "soft");
+    sys_set_gl_window(options.renderer != "soft" && options.renderer != "ref");
+    soft_set_threads(options.threads);
     if (!create_main_window(g_width, g_height, nullptr, g_fullscreen != 0)) {
         run_options_end(g_width, g_height);
         sys_shutdown();

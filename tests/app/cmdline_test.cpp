@@ -129,17 +129,21 @@ TEST(LongOptions, BadValuesAreUsageErrorsWithAMessage)
         {"--fixed-step", {"0", "-0.5", "nan", "inf", "1e9"}},
         {"--seed", {"-1", "4294967296", ""}},
         {"--data", {"/no/such/dir/here", ""}},
-        {"--renderer", {"vulkan", "GL"}}};
+        {"--renderer", {"vulkan", "GL"}},
+        {"--threads", {"0", "65", "-2", "two", ""}}};
     for (const auto& [option, values] : bad)
         for (const char* value : values)
             expect_usage({option, value});
 }
 
-TEST(LongOptions, RendererIsAutoUnlessNamed)
+TEST(LongOptions, RendererIsAutoAndThreadsOnePerCoreUnlessNamed)
 {
     EXPECT_EQ(run_options({}).options.renderer, "auto");
-    for (const char* name : {"auto", "gl", "soft"})
+    for (const char* name : {"auto", "gl", "soft", "ref"})
         EXPECT_EQ(run_options({"--renderer", name}).options.renderer, name);
+    EXPECT_EQ(run_options({}).options.threads, 0);
+    EXPECT_EQ(run_options({"--threads", "1"}).options.threads, 1);
+    EXPECT_EQ(run_options({"--threads=64"}).options.threads, 64);
 }
 
 TEST(LongOptions, GoodValuesUnknownWordsHelpAndVersion)

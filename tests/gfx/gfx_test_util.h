@@ -13,6 +13,7 @@
 
 #include "../test_util.h"
 #include "base/log.h"
+#include "gfx/backend.h"
 #include "gfx/device.h"
 #include "gfx/record/record_device.h"
 #include "gfx/renderer.h"
@@ -79,13 +80,18 @@ inline void write_texel(IDirect3DTexture8* texture, UINT level, int x, int y, ui
 }
 
 // Device up, renderer not (tests call _r_init when they need it); the log and
-// the call stream start empty.
+// the call stream start empty. The device is the default software one unless
+// a test picks another backend or settings in configure().
 class GfxTest : public ::testing::Test
 {
   protected:
+    virtual void configure() {}
+
     void SetUp() override
     {
         soft_config_reset();
+        gfx_select_backend("soft");
+        configure();
         scratch_ = std::make_unique<ScratchDir>();
         ASSERT_EQ(sys_init(true), 1);
         g_hwnd = sys_create_window("test", 64, 48, false);
@@ -108,6 +114,7 @@ class GfxTest : public ::testing::Test
         sys_shutdown();
         log_close();
         soft_config_reset();
+        gfx_select_backend("soft");
         scratch_.reset();
     }
 

@@ -1,8 +1,10 @@
-// The software device against exact expectations: coverage and the fill
+// The software devices against exact expectations: coverage and the fill
 // rule, depth, fog, the stage operations the passes use, addressing,
 // near-plane clipping, blend factors, mip selection and culling of strips
 // and fans. Everything goes through the device interface, so another
-// backend can be held to the same results.
+// backend can be held to the same results. Each case runs on the reference
+// device, on the tiled device with one thread and on the tiled device with
+// small tiles and several threads, so every triangle crosses tile edges.
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -20,9 +22,29 @@ const auto at = [](float x, float y, float z = 1.0f, float u = 0, float v = 0) {
     return Vertex{{x, y, z}, u, v, 0, 0};
 };
 
-class SoftRaster : public GfxTest
+struct RasterDevice {
+    const char* name;
+    const char* backend;
+    int threads;
+    int tile_size;
+};
+
+const RasterDevice RASTER_DEVICES[] = {
+    {"Reference", "ref", 0, 0},
+    {"TiledOneThread", "soft", 1, 64},
+    {"SmallTilesThreeThreads", "soft", 3, 16},
+};
+
+class SoftRaster : public GfxTest, public ::testing::WithParamInterface<RasterDevice>
 {
   protected:
+    void configure() override
+    {
+        gfx_select_backend(GetParam().backend);
+        soft_config().threads = GetParam().threads;
+        soft_config().tile_size = GetParam().tile_size;
+    }
+
     void SetUp() override
     {
         GfxTest::SetUp();
@@ -142,7 +164,7 @@ class SoftRaster : public GfxTest
     std::vector<IDirect3DTexture8*> textures_;
 };
 
-TEST_F(SoftRaster, QuadsCoverExactlyTheirPixelsAndSharedEdgesAreDrawnOnce)
+TEST_P(SoftRaster, QuadsCoverExactlyTheirPixelsAndSharedEdgesAreDrawnOnce)
 {
     solid(0xFFFFFFFF);
     quad2d(0, 0, 16, 16);
@@ -181,7 +203,7 @@ TEST_F(SoftRaster, QuadsCoverExactlyTheirPixelsAndSharedEdgesAreDrawnOnce)
     }
 }
 
-TEST_F(SoftRaster, DepthLessEqualAndWriteMask)
+TEST_P(SoftRaster, DepthLessEqualAndWriteMask)
 {
     const struct {
         uint32_t colour;
@@ -212,7 +234,7 @@ TEST_F(SoftRaster, DepthLessEqualAndWriteMask)
     EXPECT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLEFAN, 300, 2), D3DERR_INVALIDCALL);
 }
 
-TEST_F(SoftRaster, StagesSaturateAndAddressingWrapsOrClamps)
+TEST_P(SoftRaster, StagesSaturateAndAddressingWrapsOrClamps)
 {
     // Stage 0 adds the texture to the (black) lit colour; stage 1 doubles the
     // product of both textures, clamping at white.
@@ -240,7 +262,7 @@ TEST_F(SoftRaster, StagesSaturateAndAddressingWrapsOrClamps)
     }
 }
 
-TEST_F(SoftRaster, LinearFogOnEyeDepthAndNearPlaneClipping)
+TEST_P(SoftRaster, LinearFogOnEyeDepthAndNearPlaneClipping)
 {
     set_3d();
     device_->SetRenderState(D3DRS_FOGENABLE, 1);
@@ -285,7 +307,7 @@ TEST_F(SoftRaster, LinearFogOnEyeDepthAndNearPlaneClipping)
 // destination (0.19, 0.38, 0.56; the back buffer has no alpha, so it reads as
 // 1), once as the source factor with ZERO for the destination and once as
 // the destination factor with ZERO for the source.
-TEST_F(SoftRaster, EveryBlendFactorOnBothSides)
+TEST_P(SoftRaster, EveryBlendFactorOnBothSides)
 {
     constexpr uint32_t SRC = 0x40C04020, DST = 0x306090;
     const float s[3] = {192 / 255.0f, 64 / 255.0f, 32 / 255.0f}, sa = 64 / 255.0f;
@@ -339,7 +361,7 @@ TEST_F(SoftRaster, EveryBlendFactorOnBothSides)
 // is log2 of the larger step; point mip filtering takes the nearest level,
 // linear blends the two around it, and MAXMIPLEVEL keeps the more detailed
 // levels out.
-TEST_F(SoftRaster, MipLevelSelection)
+TEST_P(SoftRaster, MipLevelSelection)
 {
     const std::vector<uint32_t> levels = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x808080};
     device_->SetTexture(0, mipmapped(16, levels));
@@ -378,7 +400,7 @@ TEST_F(SoftRaster, MipLevelSelection)
 
 // The near plane sits exactly at the projection's near distance (0.1): a
 // square just in front of it vanishes whole, one just behind it draws.
-TEST_F(SoftRaster, NearPlaneAtTheProjectionsNearDistance)
+TEST_P(SoftRaster, NearPlaneAtTheProjectionsNearDistance)
 {
     set_3d();
     solid(0xFFFFFFFF);
@@ -397,7 +419,7 @@ TEST_F(SoftRaster, NearPlaneAtTheProjectionsNearDistance)
 // Front faces are clockwise on screen; CULL_CCW (the default) drops the
 // others. In a strip every second triangle is listed the other way round and
 // still faces the same way as the first; a fan keeps one winding throughout.
-TEST_F(SoftRaster, StripsAndFansKeepOneFacingUnderCulling)
+TEST_P(SoftRaster, StripsAndFansKeepOneFacingUnderCulling)
 {
     solid(0xFFFFFFFF);
     // Three 8 x 8 squares side by side, clockwise on screen, as a strip of
@@ -425,5 +447,10 @@ TEST_F(SoftRaster, StripsAndFansKeepOneFacingUnderCulling)
             << (c.type == D3DPT_TRIANGLESTRIP ? "strip" : "fan") << ", cull " << c.cull;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Devices, SoftRaster, ::testing::ValuesIn(RASTER_DEVICES),
+                         [](const ::testing::TestParamInfo<RasterDevice>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

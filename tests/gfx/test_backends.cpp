@@ -1,13 +1,15 @@
-// Every test runs on the software device, as the program does by default:
-// the backend table is installed before any test starts.
+// Every test runs on the software device, as the program does by default,
+// unless it picks the reference device: the backend table is installed
+// before any test starts.
 #include "gfx/backend.h"
 #include "gfx/soft/soft_device.h"
 
 namespace
 {
 
-const GfxBackend TEST_BACKENDS[] = {{"soft", soft_create_direct3d}};
+const GfxBackend TEST_BACKENDS[] = {{"soft", soft_create_direct3d},
+                                    {"ref", soft_create_reference_direct3d}};
 
-const bool s_installed = (gfx_set_backends(TEST_BACKENDS, 1), true);
+const bool s_installed = (gfx_set_backends(TEST_BACKENDS, 2), true);
 
 } // namespace

@@ -1,16 +1,23 @@
-// Software reference device. Owns an X8R8G8B8 back buffer and a 16-bit depth
-// buffer of the size given at creation (the device is never reset), the
-// current pipeline state, and the objects it created. Draws go straight to
-// the pipeline (soft_pipeline.cpp) with a snapshot of the state; Present hands
-// the back buffer to the platform window, or keeps it when headless.
+// Software devices. A device owns an X8R8G8B8 back buffer and a 16-bit
+// depth buffer of the size given at creation (the device is never reset),
+// the current pipeline state, and the objects it created. The reference
+// device sends every draw straight through the pipeline (soft_pipeline.cpp)
+// with a snapshot of the state. The default device queues draws in its scene
+// (soft_scene.cpp) and renders them tile by tile on its threads when the
+// pixels are wanted: at Present, at a lock of the back buffer or of a texture
+// queued draws sample, and before a clear that would land on them. Present
+// hands the finished frame to the platform window, or keeps it when headless.
 #include "gfx/soft/soft_device.h"
 
 #include <cstddef>
+#include <memory>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "gfx/backend.h"
 #include "gfx/soft/soft_internal.h"
+#include "gfx/soft/soft_scene.h"
 
 static SoftConfig s_config;
 static bool s_config_ready = false;
@@ -28,6 +35,8 @@ static SoftConfig default_config()
     config.caps.MaxPrimitiveCount = 0xFFFFF;
     config.caps.MaxVertexIndex = 0xFFFFF;
     config.refused_format[D3DFMT_R8G8B8] = true; // cards of the era had no 24-bit targets
+    config.threads = 0;
+    config.tile_size = 64;
     return config;
 }
 
@@ -46,6 +55,11 @@ void soft_config_reset()
     s_config_ready = true;
 }
 
+void soft_set_threads(int count)
+{
+    soft_config().threads = count;
+}
+
 static bool format_refused(D3DFORMAT format)
 {
     return format < 128 && soft_config().refused_format[format];
@@ -59,7 +73,8 @@ class SoftDirect3D;
 class SoftDevice final : public RefCounted<IDirect3DDevice8>
 {
   public:
-    SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3DFORMAT format);
+    SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3DFORMAT format,
+               bool deferred);
     ~SoftDevice() override;
 
     HRESULT GetDirect3D(IDirect3D8** d3d) override;
@@ -108,6 +123,16 @@ class SoftDevice final : public RefCounted<IDirect3DDevice8>
     }
 
   private:
+    SoftTarget target()
+    {
+        SoftTarget target;
+        target.width = width_;
+        target.height = height_;
+        target.colour = colour_.texels.data();
+        target.depth = depth_.data();
+        return target;
+    }
+
     SoftDirect3D* d3d_;
     HWND window_;
     int width_;
@@ -117,13 +142,17 @@ class SoftDevice final : public RefCounted<IDirect3DDevice8>
     TexelLevel colour_;
     std::vector<uint16_t> depth_;
     std::vector<uint32_t> presented_;
-    MemorySurface back_surface_;
+    SoftScene* queue_ = nullptr; // the scene a lock of the back buffer renders first, if any
+    SoftSurface back_surface_;
     SoftState state_;
+    std::unique_ptr<SoftScene> scene_; // null on the reference device
 };
 
 class SoftDirect3D final : public RefCounted<IDirect3D8>
 {
   public:
+    explicit SoftDirect3D(bool deferred) : deferred_(deferred) {}
+
     HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) override
     {
         if (adapter != D3DADAPTER_DEFAULT || !mode || soft_config().fail_display_mode)
@@ -163,18 +192,32 @@ class SoftDirect3D final : public RefCounted<IDirect3D8>
             params->BackBufferWidth > 16384 || params->BackBufferHeight > 16384)
             return D3DERR_INVALIDCALL;
         HWND window = params->hDeviceWindow ? params->hDeviceWindow : focus_window;
-        SoftDevice* created = new (std::nothrow) SoftDevice(
-            this, window, int(params->BackBufferWidth), int(params->BackBufferHeight), format);
+        SoftDevice* created =
+            new (std::nothrow) SoftDevice(this, window, int(params->BackBufferWidth),
+                                          int(params->BackBufferHeight), format, deferred_);
         if (!created)
             return D3DERR_OUTOFVIDEOMEMORY;
         *device = created;
         return D3D_OK;
     }
+
+  private:
+    bool deferred_;
 };
 
-SoftDevice::SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3DFORMAT format)
+// The threads a deferred device renders with: as asked, or one per core.
+static int thread_count()
+{
+    int asked = soft_config().threads;
+    if (asked < 1)
+        asked = int(std::thread::hardware_concurrency());
+    return asked < 1 ? 1 : (asked > SOFT_MAX_THREADS ? SOFT_MAX_THREADS : asked);
+}
+
+SoftDevice::SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3DFORMAT format,
+                       bool deferred)
     : d3d_(d3d), window_(window), width_(width), height_(height), format_(format),
-      back_surface_(this, &colour_, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT)
+      back_surface_(this, &colour_, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &queue_)
 {
     d3d_->AddRef(); // a device keeps its Direct3D object alive
     colour_.width = width;
@@ -186,10 +229,19 @@ SoftDevice::SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3
     ff_state_defaults(&state_.ff);
     for (Matrix* m : {&state_.world, &state_.view, &state_.proj})
         mat_translation(m, 0.0f, 0.0f, 0.0f);
+    if (deferred) {
+        int tile = soft_config().tile_size;
+        tile = tile < 2 ? 2 : tile & ~1; // whole 2 x 2 quads per tile
+        scene_ = std::make_unique<SoftScene>(target(), tile, thread_count());
+        queue_ = scene_.get();
+    }
 }
 
 SoftDevice::~SoftDevice()
 {
+    queue_ = nullptr;
+    scene_.reset(); // what is still queued is never seen: drop it, and its textures
+
     for (SoftTexture*& texture : state_.texture) {
         if (texture)
             texture->Release();
@@ -268,12 +320,18 @@ HRESULT SoftDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOL
 {
     if (count != 0 || rects)
         return D3DERR_INVALIDCALL; // the program only clears whole targets
-    if (flags & D3DCLEAR_TARGET)
-        colour_.texels.assign(colour_.texels.size(), color | 0xFF000000u);
-    if (flags & D3DCLEAR_ZBUFFER) {
-        float clamped = z < 0.0f ? 0.0f : (z > 1.0f ? 1.0f : z);
-        depth_.assign(depth_.size(), static_cast<uint16_t>(clamped * 65535.0f + 0.5f));
+    uint32_t colour = color | 0xFF000000u;
+    float clamped = z < 0.0f ? 0.0f : (z > 1.0f ? 1.0f : z);
+    uint16_t depth = static_cast<uint16_t>(clamped * 65535.0f + 0.5f);
+    if (scene_) {
+        scene_->clear((flags & D3DCLEAR_TARGET) != 0, colour, (flags & D3DCLEAR_ZBUFFER) != 0,
+                      depth);
+        return D3D_OK;
     }
+    if (flags & D3DCLEAR_TARGET)
+        colour_.texels.assign(colour_.texels.size(), colour);
+    if (flags & D3DCLEAR_ZBUFFER)
+        depth_.assign(depth_.size(), depth);
     return D3D_OK;
 }
 
@@ -293,20 +351,18 @@ HRESULT SoftDevice::EndScene()
     return D3D_OK;
 }
 
-// A 16-bit target keeps 5, 6 and 5 bits of each channel; show what it would.
-static uint32_t quantise_r5g6b5(uint32_t pixel)
-{
-    uint32_t r = (pixel >> 19) & 0x1F, g = (pixel >> 10) & 0x3F, b = (pixel >> 3) & 0x1F;
-    return 0xFF000000u | ((r << 3) | (r >> 2)) << 16 | ((g << 2) | (g >> 4)) << 8 |
-           ((b << 3) | (b >> 2));
-}
-
 HRESULT SoftDevice::Present(const RECT*, const RECT*, HWND override_window, const RGNDATA*)
 {
-    presented_ = colour_.texels;
-    if (format_ == D3DFMT_R5G6B5) {
-        for (uint32_t& pixel : presented_)
-            pixel = quantise_r5g6b5(pixel);
+    bool r5g6b5 = format_ == D3DFMT_R5G6B5;
+    if (scene_) {
+        // The tiles write their part of the presented frame as they finish.
+        scene_->render(presented_.data(), r5g6b5);
+    } else {
+        presented_ = colour_.texels;
+        if (r5g6b5) {
+            for (uint32_t& pixel : presented_)
+                pixel = soft_quantise_r5g6b5(pixel);
+        }
     }
     HWND target = override_window ? override_window : window_;
     gfx_present_pixels(target, presented_.data(), width_, height_, width_ * 4);
@@ -391,14 +447,16 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT start_vertex, UINT
     size_t available = state_.stream->size() / state_.stride;
     if (start_vertex > available)
         return D3DERR_INVALIDCALL;
-    SoftTarget target;
-    target.width = width_;
-    target.height = height_;
-    target.colour = colour_.texels.data();
-    target.depth = depth_.data();
     const BYTE* first = state_.stream->data() + size_t(start_vertex) * state_.stride;
-    soft_draw(state_, target, type, first, state_.stride, UINT(available - start_vertex),
-              primitive_count);
+    UINT vertex_count = UINT(available - start_vertex);
+    if (scene_) {
+        SoftDrawContext context;
+        soft_prepare_context(state_, target(), &context);
+        scene_->add_draw(state_, context, type, first, state_.stride, vertex_count,
+                         primitive_count);
+    } else {
+        soft_draw(state_, target(), type, first, state_.stride, vertex_count, primitive_count);
+    }
     return D3D_OK;
 }
 
@@ -408,7 +466,14 @@ IDirect3D8* soft_create_direct3d()
 {
     if (soft_config().fail_create)
         return nullptr;
-    return new (std::nothrow) SoftDirect3D;
+    return new (std::nothrow) SoftDirect3D(true);
+}
+
+IDirect3D8* soft_create_reference_direct3d()
+{
+    if (soft_config().fail_create)
+        return nullptr;
+    return new (std::nothrow) SoftDirect3D(false);
 }
 
 const uint32_t* soft_device_pixels(IDirect3DDevice8* device, int* width, int* height)

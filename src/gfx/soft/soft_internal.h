@@ -7,7 +7,28 @@
 #include "gfx/d3d8.h"
 #include "gfx/fixed_function.h"
 
-class SoftTexture final : public LeveledTexture<MemorySurface>
+class SoftScene;
+
+// A surface over memory that queued draws may read or write: a lock renders
+// the queue first, so queued draws see the contents from before the lock and
+// the caller sees (and may change) what they produced.
+class SoftSurface final : public MemorySurface
+{
+  public:
+    // `queue` points at where the owner keeps the scene whose draws use the
+    // surface, null while there is none.
+    SoftSurface(IUnknown8* owner, TexelLevel* level, D3DFORMAT format, D3DPOOL pool,
+                SoftScene* const* queue)
+        : MemorySurface(owner, level, format, pool), queue_(queue)
+    {
+    }
+    HRESULT LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
+
+  private:
+    SoftScene* const* queue_;
+};
+
+class SoftTexture final : public LeveledTexture<SoftSurface>
 {
   public:
     SoftTexture(int width, int height, int levels, D3DFORMAT format, D3DPOOL pool);
@@ -15,6 +36,10 @@ class SoftTexture final : public LeveledTexture<MemorySurface>
     int level_count() const { return static_cast<int>(levels_.size()); }
     const TexelLevel& level(int index) const { return levels_[size_t(index)]; }
     D3DFORMAT format() const { return format_; }
+
+    // The scene whose queued draws sample this texture (it holds a reference
+    // until it has rendered them), or null.
+    SoftScene* queued_in = nullptr;
 
   private:
     D3DFORMAT format_;
@@ -61,3 +86,12 @@ struct SoftTarget {
 // records, `stride` bytes apart, `vertex_count` of them available).
 void soft_draw(const SoftState& state, const SoftTarget& target, D3DPRIMITIVETYPE type,
                const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count);
+
+// A 16-bit target keeps 5, 6 and 5 bits of each channel: what it would show
+// of an X8R8G8B8 pixel.
+inline uint32_t soft_quantise_r5g6b5(uint32_t pixel)
+{
+    uint32_t r = (pixel >> 19) & 0x1F, g = (pixel >> 10) & 0x3F, b = (pixel >> 3) & 0x1F;
+    return 0xFF000000u | ((r << 3) | (r >> 2)) << 16 | ((g << 2) | (g >> 4)) << 8 |
+           ((b << 3) | (b >> 2));
+}

@@ -1,8 +1,11 @@
 // Front of the software pipeline: vertex fetch and transform, primitive
-// assembly, then clip, setup and raster per triangle. Vertices go through
+// assembly, then clip and setup per triangle. Vertices go through
 // world x view x projection into clip space; triangles are assembled from
 // lists, strips and fans as Direct3D numbers them, clipped, divided by w and
-// mapped to the viewport (the whole target; pixel centres on integers).
+// mapped to the viewport (the whole target; pixel centres on integers). The
+// set-up triangles go, in submission order, to whoever asked: straight to
+// raster for the immediate path, into the scene's tile bins for the deferred
+// one. Setup reads nothing of the target, so both see the same triangles.
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -40,7 +43,20 @@ static ScreenVertex to_screen(const ClipVertex& v, float half_width, float half_
     return s;
 }
 
-static void draw_triangle(const SoftDrawContext& context, const ClipVertex& a, const ClipVertex& b,
+namespace
+{
+
+// What one draw's triangles need on their way from clip space to the sink.
+struct Assembly {
+    DWORD cull;
+    int width, height;
+    SoftTriangleSink sink;
+    void* user;
+};
+
+} // namespace
+
+static void draw_triangle(const Assembly& assembly, const ClipVertex& a, const ClipVertex& b,
                           const ClipVertex& c)
 {
     if (!finite_vertex(a) || !finite_vertex(b) || !finite_vertex(c))
@@ -51,23 +67,22 @@ static void draw_triangle(const SoftDrawContext& context, const ClipVertex& a, c
     if (count < 3)
         return;
 
-    const SoftTarget& target = context.target;
-    float half_width = float(target.width) * 0.5f, half_height = float(target.height) * 0.5f;
+    float half_width = float(assembly.width) * 0.5f, half_height = float(assembly.height) * 0.5f;
     ScreenVertex screen[SOFT_MAX_POLYGON];
     for (int i = 0; i < count; ++i)
         screen[i] = to_screen(polygon[i], half_width, half_height);
 
-    DWORD cull = context.draw.key.cull;
     for (int i = 1; i + 1 < count; ++i) {
         TriangleSetup setup;
-        if (soft_setup_triangle(screen[0], screen[i], screen[i + 1], cull, target.width,
-                                target.height, &setup))
-            soft_raster_triangle(context, setup, 0, 0, target.width, target.height);
+        if (soft_setup_triangle(screen[0], screen[i], screen[i + 1], assembly.cull, assembly.width,
+                                assembly.height, &setup))
+            assembly.sink(assembly.user, setup);
     }
 }
 
-void soft_draw(const SoftState& state, const SoftTarget& target, D3DPRIMITIVETYPE type,
-               const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count)
+void soft_setup_draw(const SoftState& state, const SoftDrawContext& context, D3DPRIMITIVETYPE type,
+                     const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count,
+                     SoftTriangleSink sink, void* user)
 {
     // How many vertices the primitives need; draw only what the buffer holds.
     uint64_t needed;
@@ -103,23 +118,38 @@ void soft_draw(const SoftState& state, const SoftTarget& target, D3DPRIMITIVETYP
         transform(wvp, vertex, &clip[i]);
     }
 
-    SoftDrawContext context;
-    soft_prepare_context(state, target, &context);
+    const Assembly assembly = {context.draw.key.cull, context.target.width, context.target.height,
+                               sink, user};
     for (UINT p = 0; p < primitive_count; ++p) {
         switch (type) {
         case D3DPT_TRIANGLELIST:
-            draw_triangle(context, clip[3 * p], clip[3 * p + 1], clip[3 * p + 2]);
+            draw_triangle(assembly, clip[3 * p], clip[3 * p + 1], clip[3 * p + 2]);
             break;
         case D3DPT_TRIANGLESTRIP:
             // Every other strip triangle is flipped so all keep one winding.
             if (p % 2 == 0)
-                draw_triangle(context, clip[p], clip[p + 1], clip[p + 2]);
+                draw_triangle(assembly, clip[p], clip[p + 1], clip[p + 2]);
             else
-                draw_triangle(context, clip[p + 1], clip[p], clip[p + 2]);
+                draw_triangle(assembly, clip[p + 1], clip[p], clip[p + 2]);
             break;
         default:
-            draw_triangle(context, clip[0], clip[p + 1], clip[p + 2]);
+            draw_triangle(assembly, clip[0], clip[p + 1], clip[p + 2]);
             break;
         }
     }
+}
+
+static void raster_whole_target(void* context, const TriangleSetup& setup)
+{
+    const SoftDrawContext& draw = *static_cast<const SoftDrawContext*>(context);
+    soft_raster_triangle(draw, setup, 0, 0, draw.target.width, draw.target.height);
+}
+
+void soft_draw(const SoftState& state, const SoftTarget& target, D3DPRIMITIVETYPE type,
+               const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count)
+{
+    SoftDrawContext context;
+    soft_prepare_context(state, target, &context);
+    soft_setup_draw(state, context, type, vertices, stride, vertex_count, primitive_count,
+                    raster_whole_target, &context);
 }

@@ -69,6 +69,16 @@ struct SoftDrawContext {
 void soft_prepare_context(const SoftState& state, const SoftTarget& target,
                           SoftDrawContext* context);
 
+// Receives the set-up triangles of a draw, one call each, in submission order.
+typedef void (*SoftTriangleSink)(void* user, const TriangleSetup& setup);
+
+// Transforms, assembles, clips and sets up the primitives of one draw (made
+// under `state`, described by `context`) and hands every triangle that covers
+// a pixel centre to `sink`. The arguments are those of soft_draw.
+void soft_setup_draw(const SoftState& state, const SoftDrawContext& context, D3DPRIMITIVETYPE type,
+                     const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count,
+                     SoftTriangleSink sink, void* user);
+
 // Rasterizes the part of a set-up triangle inside [x0, x1) x [y0, y1).
 void soft_raster_triangle(const SoftDrawContext& context, const TriangleSetup& setup, int x0,
                           int y0, int x1, int y1);

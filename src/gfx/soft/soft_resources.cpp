@@ -1,15 +1,23 @@
 // Resources of the software device: textures with their mip levels and
-// vertex buffers, all in plain memory (the levels and their surfaces are the
-// backends' common ones). A second lock of a locked object is refused, as on
-// hardware.
+// vertex buffers, all in plain memory (the levels are the backends' common
+// ones). A second lock of a locked object is refused, as on hardware. A
+// lock of a surface that queued draws use renders them first; vertex
+// buffers need no such care, as draws read their vertices when they are made.
 #include "gfx/soft/soft_internal.h"
+#include "gfx/soft/soft_scene.h"
+
+HRESULT SoftSurface::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags)
+{
+    soft_scene_render(*queue_);
+    return MemorySurface::LockRect(locked, rect, flags);
+}
 
 SoftTexture::SoftTexture(int width, int height, int levels, D3DFORMAT format, D3DPOOL pool)
     : format_(format)
 {
     make_level_chain(&levels_, width, height, levels);
     for (TexelLevel& level : levels_)
-        surfaces_.push_back(new MemorySurface(this, &level, format, pool));
+        surfaces_.push_back(new SoftSurface(this, &level, format, pool, &queued_in));
 }
 
 HRESULT SoftVertexBuffer::Lock(UINT offset, UINT size, BYTE** data, DWORD)

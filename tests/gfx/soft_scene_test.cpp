@@ -1,0 +1,336 @@
+// The tiled software device against the reference device: a dense frame of
+// overlapping, blended, fogged and clipped triangles must come out the same
+// to the bit for any thread count and tile size; locks and clears in the
+// middle of a frame must see exactly the draws made before them; a texture
+// released while draws that sample it are queued must live until they are
+// rendered. And the thread pool runs every job of every batch exactly once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include "gfx/d3d8.h"
+#include "gfx/math3d.h"
+#include "gfx/soft/soft_device.h"
+#include "gfx/soft/soft_scene.h"
+
+namespace
+{
+
+// A software device made directly, without the program's set-up.
+struct Device {
+    IDirect3D8* d3d = nullptr;
+    IDirect3DDevice8* device = nullptr;
+    IDirect3DVertexBuffer8* buffer = nullptr;
+    int width, height;
+
+    Device(bool reference, int w, int h, D3DFORMAT format = D3DFMT_X8R8G8B8) : width(w), height(h)
+    {
+        d3d = reference ? soft_create_reference_direct3d() : soft_create_direct3d();
+        D3DPRESENT_PARAMETERS params = {};
+        params.BackBufferWidth = UINT(w);
+        params.BackBufferHeight = UINT(h);
+        params.BackBufferFormat = format;
+        params.Windowed = 1;
+        params.EnableAutoDepthStencil = 1;
+        params.AutoDepthStencilFormat = D3DFMT_D16;
+        EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
+                                    &params, &device),
+                  D3D_OK);
+        EXPECT_EQ(device->CreateVertexBuffer(4096 * sizeof(Vertex), 0, VERTEX_FVF, D3DPOOL_DEFAULT,
+                                             &buffer),
+                  D3D_OK);
+        device->SetStreamSource(0, buffer, sizeof(Vertex));
+        device->SetVertexShader(VERTEX_FVF);
+    }
+    ~Device()
+    {
+        buffer->Release();
+        device->Release();
+        d3d->Release();
+    }
+
+    void draw(D3DPRIMITIVETYPE type, const std::vector<Vertex>& vertices, UINT count)
+    {
+        BYTE* data = nullptr;
+        ASSERT_EQ(buffer->Lock(0, 0, &data, 0), D3D_OK);
+        std::memcpy(data, vertices.data(), vertices.size() * sizeof(Vertex));
+        buffer->Unlock();
+        device->DrawPrimitive(type, 0, count);
+    }
+
+    std::vector<uint32_t> present()
+    {
+        device->Present(nullptr, nullptr, nullptr, nullptr);
+        int w = 0, h = 0;
+        const uint32_t* pixels = soft_device_pixels(device, &w, &h);
+        return std::vector<uint32_t>(pixels, pixels + size_t(w) * size_t(h));
+    }
+
+    IDirect3DTexture8* texture(int size, uint32_t seed)
+    {
+        IDirect3DTexture8* t = nullptr;
+        EXPECT_EQ(device->CreateTexture(size, size, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t),
+                  D3D_OK);
+        for (UINT level = 0; level < t->GetLevelCount(); ++level)
+            fill(t, level, seed + level);
+        return t;
+    }
+
+    static void fill(IDirect3DTexture8* t, UINT level, uint32_t seed)
+    {
+        D3DSURFACE_DESC desc;
+        t->GetLevelDesc(level, &desc);
+        D3DLOCKED_RECT lock;
+        ASSERT_EQ(t->LockRect(level, &lock, nullptr, 0), D3D_OK);
+        for (UINT y = 0; y < desc.Height; ++y)
+            for (UINT x = 0; x < desc.Width; ++x)
+                static_cast<uint32_t*>(lock.pBits)[y * UINT(lock.Pitch) / 4 + x] =
+                    (x * 37 + y * 11 + seed * 101) * 2654435761u;
+        t->UnlockRect(level);
+    }
+};
+
+// A small deterministic generator, so every device sees the same frame.
+struct Lcg {
+    uint32_t state;
+    float next(float lo, float hi)
+    {
+        state = state * 1664525u + 1013904223u;
+        return lo + (hi - lo) * float(state >> 8) / float(1 << 24);
+    }
+};
+
+// Two frames of random triangles in a perspective view: some through the
+// near plane, some far into the fog, under changing blend, depth, cull, fog
+// and stage states, with a texture rewritten and the depth buffer cleared in
+// the middle of the first frame.
+std::vector<uint32_t> render_dense_scene(Device& d)
+{
+    IDirect3DDevice8* dev = d.device;
+    IDirect3DTexture8* a = d.texture(64, 1);
+    IDirect3DTexture8* b = d.texture(32, 7);
+    Matrix m;
+    dev->SetTransform(D3DTS_WORLD, mat_translation(&m, 0, 0, 0));
+    dev->SetTransform(D3DTS_VIEW, &m);
+    dev->SetTransform(
+        D3DTS_PROJECTION,
+        mat_perspective_fov_lh(&m, 1.2f, float(d.width) / float(d.height), 0.5f, 60.0f));
+    dev->SetRenderState(D3DRS_FOGCOLOR, 0x405060);
+    dev->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
+    dev->SetRenderState(D3DRS_FOGSTART, d3d_float_to_dword(10.0f));
+    dev->SetRenderState(D3DRS_FOGEND, d3d_float_to_dword(50.0f));
+    for (DWORD s = 0; s < 2; ++s) {
+        dev->SetTextureStageState(s, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+        dev->SetTextureStageState(s, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+        dev->SetTextureStageState(s, D3DTSS_MIPFILTER, s ? D3DTEXF_POINT : D3DTEXF_LINEAR);
+    }
+    dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+    dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE2X);
+    dev->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
+
+    std::vector<uint32_t> frames;
+    Lcg lcg = {12345};
+    for (int frame = 0; frame < 2; ++frame) {
+        dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x102030, 1.0f, 0);
+        for (int batch = 0; batch < 24; ++batch) {
+            dev->SetTexture(0, batch % 3 ? a : b);
+            dev->SetTexture(1, batch % 4 == 1 ? b : nullptr);
+            dev->SetRenderState(D3DRS_ALPHABLENDENABLE, batch % 2);
+            dev->SetRenderState(D3DRS_SRCBLEND, batch % 4 ? D3DBLEND_SRCALPHA : D3DBLEND_ONE);
+            dev->SetRenderState(D3DRS_DESTBLEND, batch % 4 ? D3DBLEND_INVSRCALPHA : D3DBLEND_ONE);
+            dev->SetRenderState(D3DRS_ZFUNC, batch % 5 ? D3DCMP_LESSEQUAL : D3DCMP_GREATER);
+            dev->SetRenderState(D3DRS_ZWRITEENABLE, batch % 3 != 2);
+            dev->SetRenderState(D3DRS_CULLMODE, DWORD(D3DCULL_NONE + batch % 3));
+            dev->SetRenderState(D3DRS_FOGENABLE, batch % 2 == 0);
+            std::vector<Vertex> vertices;
+            for (int i = 0; i < 3 * 12; ++i) {
+                float z = lcg.next(-2.0f, 45.0f);
+                vertices.push_back(
+                    {{lcg.next(-1.0f, 1.0f) * (z + 1.0f), lcg.next(-0.8f, 0.8f) * (z + 1.0f), z},
+                     lcg.next(-2, 3),
+                     lcg.next(-2, 3),
+                     lcg.next(0, 1),
+                     lcg.next(0, 1)});
+            }
+            d.draw(D3DPT_TRIANGLELIST, vertices, 12);
+            if (frame == 0 && batch == 9)
+                Device::fill(a, 0, 99); // queued draws keep the old texels
+            if (frame == 0 && batch == 15)
+                dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+        }
+        std::vector<uint32_t> pixels = d.present();
+        frames.insert(frames.end(), pixels.begin(), pixels.end());
+    }
+    dev->SetTexture(0, nullptr);
+    dev->SetTexture(1, nullptr);
+    a->Release();
+    b->Release();
+    return frames;
+}
+
+TEST(SoftScene, TiledFramesEqualTheReferenceForAnyThreadsAndTiles)
+{
+    struct Case {
+        int threads, tile_size;
+        D3DFORMAT format;
+    };
+    const Case cases[] = {{1, 64, D3DFMT_X8R8G8B8},
+                          {2, 64, D3DFMT_X8R8G8B8},
+                          {5, 64, D3DFMT_X8R8G8B8},
+                          {4, 8, D3DFMT_X8R8G8B8},
+                          {3, 30, D3DFMT_R5G6B5}};
+    for (D3DFORMAT format : {D3DFMT_X8R8G8B8, D3DFMT_R5G6B5}) {
+        soft_config_reset();
+        Device reference(true, 200, 150, format);
+        std::vector<uint32_t> expected = render_dense_scene(reference);
+        for (const Case& c : cases) {
+            if (c.format != format)
+                continue;
+            soft_config_reset();
+            soft_set_threads(c.threads);
+            soft_config().tile_size = c.tile_size;
+            Device tiled(false, 200, 150, format);
+            std::vector<uint32_t> got = render_dense_scene(tiled);
+            ASSERT_EQ(got.size(), expected.size());
+            size_t differing = 0;
+            for (size_t i = 0; i < got.size(); ++i)
+                differing += got[i] != expected[i];
+            EXPECT_EQ(differing, 0u) << c.threads << " threads, tiles of " << c.tile_size;
+        }
+    }
+    soft_config_reset();
+}
+
+const auto flat = [](float x0, float y0, float x1, float y1, float z) {
+    return std::vector<Vertex>{{{x0, y0, z}, 0.5f, 0.5f, 0, 0},
+                               {{x1, y0, z}, 0.5f, 0.5f, 0, 0},
+                               {{x1, y1, z}, 0.5f, 0.5f, 0, 0},
+                               {{x0, y1, z}, 0.5f, 0.5f, 0, 0}};
+};
+
+// Screen-space set-up: one unit per pixel, origin bottom-left, depth 0..1,
+// stage 0 showing its texture, culling off.
+void setup_2d(Device& d)
+{
+    Matrix m;
+    d.device->SetTransform(D3DTS_VIEW, mat_translation(&m, 0, 0, 0));
+    d.device->SetTransform(D3DTS_PROJECTION,
+                           mat_ortho_lh(&m, float(d.width), float(d.height), 0, 1));
+    d.device->SetTransform(D3DTS_WORLD, mat_translation(&m, -d.width / 2.0f, -d.height / 2.0f, 0));
+    d.device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    d.device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+}
+
+void set_texel(IDirect3DTexture8* t, uint32_t colour)
+{
+    D3DLOCKED_RECT lock;
+    ASSERT_EQ(t->LockRect(0, &lock, nullptr, 0), D3D_OK);
+    *static_cast<uint32_t*>(lock.pBits) = colour;
+    t->UnlockRect(0);
+}
+
+class SoftSceneOrder : public ::testing::TestWithParam<bool> // true: the reference device
+{
+  protected:
+    void SetUp() override
+    {
+        soft_config_reset();
+        soft_set_threads(3);
+        soft_config().tile_size = 16;
+    }
+    void TearDown() override { soft_config_reset(); }
+};
+
+TEST_P(SoftSceneOrder, TextureLocksSplitQueuedDrawsFromLaterOnes)
+{
+    Device d(GetParam(), 64, 48);
+    setup_2d(d);
+    IDirect3DTexture8* t = nullptr;
+    ASSERT_EQ(d.device->CreateTexture(1, 1, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
+    set_texel(t, 0xFF0000);
+    d.device->SetTexture(0, t);
+    d.draw(D3DPT_TRIANGLEFAN, flat(0, 0, 32, 48, 0.5f), 2);
+    set_texel(t, 0x00FF00); // through the texture
+    d.draw(D3DPT_TRIANGLEFAN, flat(32, 0, 64, 48, 0.5f), 2);
+    IDirect3DSurface8* level = nullptr;
+    ASSERT_EQ(t->GetSurfaceLevel(0, &level), D3D_OK);
+    D3DLOCKED_RECT lock;
+    ASSERT_EQ(level->LockRect(&lock, nullptr, 0), D3D_OK); // through its surface
+    *static_cast<uint32_t*>(lock.pBits) = 0x0000FF;
+    level->UnlockRect();
+    level->Release();
+    d.draw(D3DPT_TRIANGLEFAN, flat(24, 20, 40, 28, 0.25f), 2);
+
+    // The last reference the program holds goes while the texture is queued.
+    d.device->SetTexture(0, nullptr);
+    EXPECT_EQ(t->Release(), GetParam() ? 0u : 1u) << "queued draws hold the texture";
+    std::vector<uint32_t> f = d.present();
+    EXPECT_EQ(f[size_t(10 * 64 + 4)] & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(f[size_t(10 * 64 + 60)] & 0xFFFFFF, 0x00FF00u);
+    EXPECT_EQ(f[size_t(24 * 64 + 32)] & 0xFFFFFF, 0x0000FFu);
+}
+
+TEST_P(SoftSceneOrder, BackBufferLocksAndClearsComeAfterQueuedDraws)
+{
+    Device d(GetParam(), 64, 48);
+    setup_2d(d);
+    IDirect3DTexture8* t = nullptr;
+    ASSERT_EQ(d.device->CreateTexture(1, 1, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
+    set_texel(t, 0xFFFFFF);
+    d.device->SetTexture(0, t);
+    d.device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x000000, 1.0f, 0);
+    d.draw(D3DPT_TRIANGLEFAN, flat(0, 0, 64, 24, 0.5f), 2); // the lower half, y up
+
+    IDirect3DSurface8* back = nullptr;
+    ASSERT_EQ(d.device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
+    D3DLOCKED_RECT lock;
+    ASSERT_EQ(back->LockRect(&lock, nullptr, D3DLOCK_READONLY), D3D_OK);
+    const uint32_t* rows = static_cast<const uint32_t*>(lock.pBits);
+    EXPECT_EQ(rows[40 * lock.Pitch / 4 + 5] & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(rows[5 * lock.Pitch / 4 + 5] & 0xFFFFFF, 0x000000u);
+    back->UnlockRect();
+    back->Release();
+
+    // A colour clear keeps the depth the first draw left: a draw behind it
+    // stays hidden, one in front shows.
+    d.device->Clear(0, nullptr, D3DCLEAR_TARGET, 0x0000FF, 1.0f, 0);
+    set_texel(t, 0x00FF00);
+    d.draw(D3DPT_TRIANGLEFAN, flat(0, 0, 32, 48, 0.75f), 2);
+    d.draw(D3DPT_TRIANGLEFAN, flat(32, 0, 64, 48, 0.25f), 2);
+    std::vector<uint32_t> f = d.present();
+    EXPECT_EQ(f[size_t(40 * 64 + 5)] & 0xFFFFFF, 0x0000FFu);  // behind the first draw
+    EXPECT_EQ(f[size_t(5 * 64 + 5)] & 0xFFFFFF, 0x00FF00u);   // where there was none
+    EXPECT_EQ(f[size_t(40 * 64 + 50)] & 0xFFFFFF, 0x00FF00u); // in front of it
+    d.device->SetTexture(0, nullptr);
+    t->Release();
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, SoftSceneOrder, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Reference" : "Tiled");
+                         });
+
+TEST(SoftWorkers, RunEveryJobOnceInEveryBatch)
+{
+    for (int threads : {1, 2, 4}) {
+        SoftWorkers workers(threads);
+        EXPECT_EQ(workers.threads(), threads);
+        for (int count : {0, 1, 3, 97, 5}) {
+            std::vector<std::atomic<int>> runs(size_t(count) + 1);
+            workers.run(
+                count,
+                [](void* user, int index) {
+                    (*static_cast<std::vector<std::atomic<int>>*>(user))[size_t(index)]++;
+                },
+                &runs);
+            for (int i = 0; i < count; ++i)
+                EXPECT_EQ(runs[size_t(i)].load(), 1) << threads << " threads, job " << i;
+            EXPECT_EQ(runs[size_t(count)].load(), 0);
+        }
+    }
+}
+
+} // namespace
