@@ -3,8 +3,8 @@
 # noisy machine weighs on all of them alike, and prints one table of medians.
 # Usage: bench/compare.sh [BUILD_DIR] [RUNS] [SIZES] [BACKENDS]
 #   BUILD_DIR defaults to build/, RUNS to 5, SIZES to "640x480 1920x1080",
-#   BACKENDS to "soft gl"; a backend is written NAME or NAME:ARG,ARG (extra
-#   arguments, e.g. "soft:--threads,2").
+#   BACKENDS to "ref soft:--threads,1 soft:--threads,2 gl"; a backend is
+#   written NAME or NAME:ARG,ARG (extra arguments, e.g. "soft:--threads,2").
 # The GL backend runs headless through EGL; without a GPU that is Mesa's
 # llvmpipe, held to two threads (LP_NUM_THREADS=2) as the reference machine.
 set -eu
@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 runs=${2:-5}
 sizes=${3:-"640x480 1920x1080"}
-backends=${4:-"soft gl"}
+backends=${4:-"ref soft:--threads,1 soft:--threads,2 gl"}
 storm="$build/storm"
 flight="$root/bench/flight.rec"
 results=$(mktemp)
