@@ -60,9 +60,10 @@ void SoftScene::add_draw(const SoftState& state, const SoftDrawContext& context,
                          D3DPRIMITIVETYPE type, const BYTE* vertices, UINT stride,
                          UINT vertex_count, UINT primitive_count)
 {
-    draws_.push_back(context);
+    draws_.emplace_back();
+    soft_fast_prepare(context, &draws_.back());
     size_t before = triangles_.size();
-    soft_setup_draw(state, draws_.back(), type, vertices, stride, vertex_count, primitive_count,
+    soft_setup_draw(state, context, type, vertices, stride, vertex_count, primitive_count,
                     bin_triangle, this);
     if (triangles_.size() == before) {
         draws_.pop_back(); // nothing to draw: nothing to keep or to hold
@@ -133,7 +134,8 @@ void SoftScene::render_tile(int tile)
     }
     for (uint32_t index : bins_[size_t(tile)]) {
         const Triangle& triangle = triangles_[index];
-        soft_raster_triangle(draws_[triangle.draw], triangle.setup, x0, y0, x1, y1);
+        const SoftFastDraw& draw = draws_[triangle.draw];
+        draw.raster(draw, triangle.setup, x0, y0, x1, y1);
     }
     if (!presented_)
         return;

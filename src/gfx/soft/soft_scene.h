@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "gfx/soft/soft_pipeline.h"
+#include "gfx/soft/soft_fast.h"
 
 // A fixed set of threads that runs numbered jobs. The thread calling run
 // takes part, so a pool of one thread has no worker of its own and runs
@@ -96,7 +96,7 @@ class SoftScene
     int tiles_x_, tiles_y_;
     SoftWorkers workers_;
 
-    std::vector<SoftDrawContext> draws_;
+    std::vector<SoftFastDraw> draws_;
     std::vector<Triangle> triangles_;
     std::vector<std::vector<uint32_t>> bins_; // per tile: indices into triangles_, in order
     std::vector<SoftTexture*> held_;          // textures queued draws sample, one reference each

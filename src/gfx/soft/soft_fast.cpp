@@ -1,0 +1,155 @@
+// Choosing the fast rasterizer's instruction set and resolving a draw for
+// it: which kernel variant runs, and each stage's sampler reduced to what
+// the kernel tests per block.
+#include "gfx/soft/soft_fast.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace
+{
+
+bool cpu_has_avx2()
+{
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+// The set chosen at start: the best, unless STORM_SIMD names a lesser one.
+SoftSimd initial_simd()
+{
+    const char* asked = std::getenv("STORM_SIMD");
+    if (asked && std::strcmp(asked, "sse2") == 0)
+        return SoftSimd::sse2;
+    return soft_simd_best();
+}
+
+std::atomic<SoftSimd>& active_simd()
+{
+    static std::atomic<SoftSimd> active{initial_simd()};
+    return active;
+}
+
+bool is_linear(uint8_t filter)
+{
+    return filter == D3DTEXF_LINEAR || filter == D3DTEXF_ANISOTROPIC;
+}
+
+bool power_of_two(int size)
+{
+    return size > 0 && (size & (size - 1)) == 0;
+}
+
+uint8_t address_kind(uint8_t mode, bool every_level_power_of_two)
+{
+    if (mode == D3DTADDRESS_WRAP && every_level_power_of_two)
+        return 0;
+    return mode == D3DTADDRESS_CLAMP ? 1 : 2;
+}
+
+void prepare_stage(const SoftTexture& texture, const FfSampler& sampler, const FfStage& stage,
+                   SoftFastStage* out)
+{
+    out->levels = &texture.level(0);
+    out->last = texture.level_count() - 1;
+    out->base = sampler.max_level < out->last ? sampler.max_level : out->last;
+    out->top_width = float(texture.level(out->base).width);
+    out->top_height = float(texture.level(out->base).height);
+    out->lod_bias = sampler.lod_bias;
+    out->mag_linear = is_linear(sampler.mag_filter);
+    out->min_linear = is_linear(sampler.min_filter);
+    out->mip = sampler.mip_filter == D3DTEXF_NONE ? 0 : (sampler.mip_filter == D3DTEXF_POINT ? 1 : 2);
+    out->has_alpha = sampler.has_alpha;
+    out->coord = stage.coord_set == 1 ? 2 : 0;
+    bool wide = true, tall = true;
+    for (int i = 0; i < texture.level_count(); ++i) {
+        wide = wide && power_of_two(texture.level(i).width);
+        tall = tall && power_of_two(texture.level(i).height);
+    }
+    out->address_u = address_kind(sampler.address_u, wide);
+    out->address_v = address_kind(sampler.address_v, tall);
+    out->mode_u = sampler.address_u;
+    out->mode_v = sampler.address_v;
+    constexpr float K = 1.0f / 255.0f;
+    D3DCOLOR b = sampler.border;
+    out->border[0] = float((b >> 16) & 0xFF) * K;
+    out->border[1] = float((b >> 8) & 0xFF) * K;
+    out->border[2] = float(b & 0xFF) * K;
+    out->border[3] = float(b >> 24) * K;
+}
+
+bool reads_source_alpha(uint8_t factor)
+{
+    return factor == D3DBLEND_SRCALPHA || factor == D3DBLEND_INVSRCALPHA;
+}
+
+// Whether anything that reaches the pixel reads an alpha: a blend factor, or
+// a colour argument that replicates one. Otherwise the kernel leaves alpha
+// out of sampling and the stages.
+bool needs_alpha(const FfKey& key)
+{
+    if (key.blend && (reads_source_alpha(key.src_blend) || reads_source_alpha(key.dst_blend)))
+        return true;
+    for (int s = 0; s < key.stages; ++s)
+        if ((key.stage[s].colour_arg1 | key.stage[s].colour_arg2) & D3DTA_ALPHAREPLICATE)
+            return true;
+    return false;
+}
+
+} // namespace
+
+SoftSimd soft_simd_best()
+{
+    return cpu_has_avx2() ? SoftSimd::avx2 : SoftSimd::sse2;
+}
+
+bool soft_simd_use(SoftSimd simd)
+{
+    if (simd == SoftSimd::avx2 && !cpu_has_avx2())
+        return false;
+    active_simd().store(simd);
+    return true;
+}
+
+SoftSimd soft_simd_active()
+{
+    return active_simd().load();
+}
+
+const char* soft_simd_name(SoftSimd simd)
+{
+    return simd == SoftSimd::avx2 ? "avx2" : "sse2";
+}
+
+int soft_fast_variant(const FfKey& key)
+{
+    int stages = key.stages < FF_STAGES ? key.stages : FF_STAGES;
+    return stages * 8 + (key.fog_mode != D3DFOG_NONE) * 4 + (key.blend != 0) * 2 +
+           (key.depth_test != 0);
+}
+
+void soft_fast_prepare(const SoftDrawContext& context, SoftFastDraw* draw)
+{
+    const FfKey& key = context.draw.key;
+    draw->context = context;
+    const SoftFastRaster* table =
+        soft_simd_active() == SoftSimd::avx2 ? soft_fast_avx2 : soft_fast_sse2;
+    draw->raster = table[soft_fast_variant(key)];
+    for (int s = 0; s < FF_STAGES; ++s) {
+        draw->stage[s] = SoftFastStage{};
+        if (s < key.stages && context.texture[s])
+            prepare_stage(*context.texture[s], context.draw.sampler[s], key.stage[s],
+                          &draw->stage[s]);
+    }
+    // Without lights or a material, lighting leaves the colour black with
+    // alpha 0; unlit vertices without a colour are opaque white.
+    float diffuse = key.lit ? 0.0f : 1.0f;
+    for (float& channel : draw->diffuse)
+        channel = diffuse;
+    draw->fog_range = context.draw.params.fog_end - context.draw.params.fog_start;
+    draw->need_alpha = needs_alpha(key);
+}

@@ -1,0 +1,65 @@
+// The fast rasterizer of the tiled device. It computes exactly what the
+// straightforward path (soft_raster.cpp, soft_shade.cpp) computes, the same
+// float operations in the same order, but eight pixels at a time: a block of
+// two 2 x 2 quads side by side, one pixel per vector lane. Everything the
+// device state decides is resolved once per draw (soft_fast_prepare): the
+// kernel variant for the stage count, fog, blending and depth test, the
+// samplers' level chains, filters and addressing. The kernel is compiled
+// twice, for SSE2 and for AVX2, and the better one the processor runs is
+// chosen when the program starts.
+#pragma once
+#include <cstdint>
+
+#include "gfx/soft/soft_pipeline.h"
+
+// The instruction sets the kernel is built for.
+enum class SoftSimd { sse2, avx2 };
+
+// What the processor runs best; sse2 where AVX2 is missing or not built.
+SoftSimd soft_simd_best();
+// The set new draws are prepared for: the best one, unless a caller (or the
+// STORM_SIMD environment variable, "sse2" or "avx2") asked for another that
+// the processor runs. Returns false, changing nothing, when it cannot.
+bool soft_simd_use(SoftSimd simd);
+SoftSimd soft_simd_active();
+const char* soft_simd_name(SoftSimd simd);
+
+// How one stage samples, resolved from its sampler and texture.
+struct SoftFastStage {
+    const TexelLevel* levels; // the texture's level chain
+    int base, last;           // most detailed level in use; least detailed level
+    float top_width, top_height; // size of level `base`, for the level of detail
+    float lod_bias;
+    uint8_t mag_linear, min_linear; // the filter is linear (or anisotropic)
+    uint8_t mip;                    // 0: no mip maps, 1: nearest level, 2: linear between two
+    uint8_t has_alpha;
+    uint8_t coord; // index of u in the interpolated attributes: 0 or 2
+    // Addressing per axis: 0 wraps by a mask (every level a power of two),
+    // 1 clamps, 2 anything else (read per pixel with the Direct3D mode).
+    uint8_t address_u, address_v;
+    uint32_t mode_u, mode_v; // D3DTEXTUREADDRESS, for address class 2
+    float border[4];         // r, g, b, a
+};
+
+struct SoftFastDraw;
+typedef void (*SoftFastRaster)(const SoftFastDraw& draw, const TriangleSetup& setup, int x0,
+                               int y0, int x1, int y1);
+
+// One draw, ready for the kernel.
+struct SoftFastDraw {
+    SoftDrawContext context;
+    SoftFastRaster raster;
+    SoftFastStage stage[FF_STAGES];
+    float diffuse[4];  // the colour a stage reads as diffuse
+    float fog_range;   // fog_end - fog_start
+    uint8_t need_alpha; // some stage or the blend reads an alpha
+};
+
+// Resolves `context` for the kernel of the active instruction set.
+void soft_fast_prepare(const SoftDrawContext& context, SoftFastDraw* draw);
+
+// The kernels, one table per instruction set, indexed by soft_fast_variant.
+int soft_fast_variant(const FfKey& key);
+constexpr int SOFT_FAST_VARIANTS = 3 * 2 * 2 * 2;
+extern const SoftFastRaster soft_fast_sse2[SOFT_FAST_VARIANTS];
+extern const SoftFastRaster soft_fast_avx2[SOFT_FAST_VARIANTS];

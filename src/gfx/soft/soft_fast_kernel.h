@@ -1,0 +1,692 @@
+// The body of the fast rasterizer, compiled once per instruction set: the
+// file that includes it names the table it fills (SOFT_FAST_TABLE) and is
+// built with that set's flags. Everything here has internal linkage and calls
+// only compiler builtins, so no code built for one set can be linked into the
+// other's callers.
+//
+// A block is one vector of SOFT_FAST_LANES pixels: 4 x 2 (two 2 x 2 quads
+// side by side) in eight lanes where the set has 256-bit vectors, one quad in
+// four lanes where it has 128-bit ones; the top row comes first. Every value is
+// computed with the float operations of soft_raster.cpp and soft_shade.cpp in
+// their order, per lane, so each pixel comes out as the straightforward path
+// has it; the build keeps the compiler from fusing multiplies and adds.
+#include <cstdint>
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
+
+#include "gfx/soft/soft_fast.h"
+
+namespace
+{
+
+constexpr int LANES = SOFT_FAST_LANES;
+constexpr int WIDTH = LANES / 2; // pixels per row of a block
+constexpr int QUADS = WIDTH / 2;
+
+typedef float F8 __attribute__((vector_size(LANES * 4)));
+typedef int32_t I8 __attribute__((vector_size(LANES * 4)));
+typedef uint32_t U8 __attribute__((vector_size(LANES * 4)));
+
+#define SOFT_INLINE inline __attribute__((always_inline))
+
+// The quad a lane belongs to, and the lanes of a quad's corners.
+constexpr int quad_of_lane(int lane)
+{
+    return (lane % WIDTH) / 2;
+}
+constexpr float BYTE_TO_FLOAT = 1.0f / 255.0f;
+constexpr float POINT_NUDGE = 1.0f / 512.0f;
+
+struct C8 {
+    F8 r, g, b, a;
+};
+
+SOFT_INLINE F8 splat(float v)
+{
+    return F8{} + v;
+}
+
+SOFT_INLINE I8 splat_int(int v)
+{
+    return I8{} + v;
+}
+
+// A value per quad, spread over the lanes of that quad.
+SOFT_INLINE F8 per_quad(const float (&value)[QUADS])
+{
+    F8 out;
+    for (int i = 0; i < LANES; ++i)
+        out[i] = value[quad_of_lane(i)];
+    return out;
+}
+
+SOFT_INLINE I8 per_quad_int(const int (&value)[QUADS])
+{
+    I8 out;
+    for (int i = 0; i < LANES; ++i)
+        out[i] = value[quad_of_lane(i)];
+    return out;
+}
+
+SOFT_INLINE F8 to_float(I8 v)
+{
+    return __builtin_convertvector(v, F8);
+}
+
+// Truncates toward zero; out-of-range lanes read INT_MIN, as a scalar
+// conversion does on this hardware.
+SOFT_INLINE I8 to_int(F8 v)
+{
+    return __builtin_convertvector(v, I8);
+}
+
+SOFT_INLINE F8 select(I8 mask, F8 yes, F8 no)
+{
+    return mask ? yes : no;
+}
+
+SOFT_INLINE F8 saturate(F8 v)
+{
+    return v < splat(0.0f) ? splat(0.0f) : (v > splat(1.0f) ? splat(1.0f) : v);
+}
+
+// floor() per lane. Beyond 2^23 every float is whole already.
+SOFT_INLINE F8 floor8(F8 x)
+{
+    F8 t = to_float(to_int(x));
+    t = t > x ? t - 1.0f : t;
+    return (x < splat(8388608.0f)) & (x > splat(-8388608.0f)) ? t : x;
+}
+
+SOFT_INLINE unsigned lane_bits(I8 mask)
+{
+    unsigned bits = 0;
+    for (int i = 0; i < LANES; ++i)
+        bits |= unsigned(mask[i] != 0) << i;
+    return bits;
+}
+
+SOFT_INLINE I8 bits_to_lanes(unsigned bits)
+{
+    I8 lanes;
+    for (int i = 0; i < LANES; ++i)
+        lanes[i] = (bits >> i) & 1 ? -1 : 0;
+    return lanes;
+}
+
+// ---- Sampling --------------------------------------------------------------
+
+// One level per quad: where its texels are and its size.
+struct Levels {
+    const uint32_t* texels[QUADS];
+    bool shared; // every quad reads the same level
+    I8 width, height;
+    F8 fwidth, fheight;
+};
+
+SOFT_INLINE Levels levels_of(const SoftFastStage& s, const int (&level)[QUADS])
+{
+    Levels l;
+    int width[QUADS], height[QUADS];
+    l.shared = true;
+    for (int q = 0; q < QUADS; ++q) {
+        const TexelLevel& chosen = s.levels[level[q]];
+        l.texels[q] = chosen.texels.data();
+        l.shared = l.shared && level[q] == level[0];
+        width[q] = chosen.width;
+        height[q] = chosen.height;
+    }
+    l.width = per_quad_int(width);
+    l.height = per_quad_int(height);
+    l.fwidth = to_float(l.width);
+    l.fheight = to_float(l.height);
+    return l;
+}
+
+// The texel index for one coordinate under a Direct3D addressing mode; -1
+// for the border colour.
+inline int address_mode(int i, int size, uint32_t mode)
+{
+    switch (mode) {
+    case D3DTADDRESS_CLAMP:
+        return i < 0 ? 0 : (i >= size ? size - 1 : i);
+    case D3DTADDRESS_MIRROR: {
+        int period = 2 * size;
+        int m = ((i % period) + period) % period;
+        return m < size ? m : period - 1 - m;
+    }
+    case D3DTADDRESS_BORDER:
+        return i < 0 || i >= size ? -1 : i;
+    default: // WRAP
+        return ((i % size) + size) % size;
+    }
+}
+
+// Coordinates into a level; lanes that read the border get index 0 and are
+// marked in `border`.
+SOFT_INLINE I8 address(I8 i, I8 size, uint8_t kind, uint32_t mode, I8* border)
+{
+    if (kind == 0)
+        return i & (size - 1);
+    if (kind == 1)
+        return i < 0 ? I8{} : (i >= size ? size - 1 : i);
+    I8 out;
+    for (int lane = 0; lane < LANES; ++lane) {
+        int a = address_mode(i[lane], size[lane], mode);
+        (*border)[lane] |= a < 0 ? -1 : 0;
+        out[lane] = a < 0 ? 0 : a;
+    }
+    return out;
+}
+
+SOFT_INLINE U8 gather(const Levels& l, I8 index)
+{
+#if defined(__AVX2__) && SOFT_FAST_LANES == 8
+    if (l.shared)
+        return U8(_mm256_i32gather_epi32(reinterpret_cast<const int*>(l.texels[0]),
+                                         __m256i(index), 4));
+#endif
+    U8 out;
+    for (int i = 0; i < LANES; ++i)
+        out[i] = l.texels[quad_of_lane(i)][index[i]];
+    return out;
+}
+
+SOFT_INLINE C8 unpack(U8 t, bool alpha)
+{
+    C8 c;
+    c.r = to_float(I8((t >> 16) & 0xFF)) * BYTE_TO_FLOAT;
+    c.g = to_float(I8((t >> 8) & 0xFF)) * BYTE_TO_FLOAT;
+    c.b = to_float(I8(t & 0xFF)) * BYTE_TO_FLOAT;
+    c.a = alpha ? to_float(I8(t >> 24)) * BYTE_TO_FLOAT : splat(1.0f);
+    return c;
+}
+
+SOFT_INLINE C8 fetch(const SoftFastStage& s, const Levels& l, I8 x, I8 y_row, I8 border,
+                     bool alpha)
+{
+    C8 c = unpack(gather(l, y_row + x), alpha && s.has_alpha);
+    if (s.address_u == 2 || s.address_v == 2) {
+        c.r = select(border, splat(s.border[0]), c.r);
+        c.g = select(border, splat(s.border[1]), c.g);
+        c.b = select(border, splat(s.border[2]), c.b);
+        c.a = select(border, splat(s.border[3]), c.a);
+    }
+    return c;
+}
+
+SOFT_INLINE F8 mix(F8 a, F8 b, F8 c, F8 d, F8 au, F8 av)
+{
+    F8 top = a + (b - a) * au, bottom = c + (d - c) * au;
+    return top + (bottom - top) * av;
+}
+
+// One level per quad, filtered point or linear per quad (`linear` lanes).
+// A point sample is the bilinear mix with both weights 0, which returns its
+// first texel exactly, so a block whose quads differ is mixed as one.
+SOFT_INLINE C8 sample_level(const SoftFastStage& s, const Levels& l, I8 linear, bool all_linear,
+                            bool any_linear, F8 u, F8 v, bool alpha)
+{
+    const F8 tu = u * l.fwidth, tv = v * l.fheight;
+    I8 border_x{}, border_y{};
+    if (!any_linear) {
+        I8 x = to_int(floor8(tu + POINT_NUDGE)), y = to_int(floor8(tv + POINT_NUDGE));
+        x = address(x, l.width, s.address_u, s.mode_u, &border_x);
+        y = address(y, l.height, s.address_v, s.mode_v, &border_y);
+        return fetch(s, l, x, y * l.width, border_x | border_y, alpha);
+    }
+    const F8 lu = tu - 0.5f, lv = tv - 0.5f;
+    F8 fu = floor8(lu), fv = floor8(lv);
+    I8 x0 = to_int(fu), y0 = to_int(fv);
+    F8 au = lu - fu, av = lv - fv;
+    if (!all_linear) {
+        I8 px = to_int(floor8(tu + POINT_NUDGE)), py = to_int(floor8(tv + POINT_NUDGE));
+        x0 = linear ? x0 : px;
+        y0 = linear ? y0 : py;
+        au = select(linear, au, splat(0.0f));
+        av = select(linear, av, splat(0.0f));
+    }
+    I8 bx0{}, bx1{}, by0{}, by1{};
+    I8 xa = address(x0, l.width, s.address_u, s.mode_u, &bx0);
+    I8 xb = address(x0 + 1, l.width, s.address_u, s.mode_u, &bx1);
+    I8 ya = address(y0, l.height, s.address_v, s.mode_v, &by0) * l.width;
+    I8 yb = address(y0 + 1, l.height, s.address_v, s.mode_v, &by1) * l.width;
+    C8 c00 = fetch(s, l, xa, ya, bx0 | by0, alpha), c10 = fetch(s, l, xb, ya, bx1 | by0, alpha);
+    C8 c01 = fetch(s, l, xa, yb, bx0 | by1, alpha), c11 = fetch(s, l, xb, yb, bx1 | by1, alpha);
+    C8 c;
+    c.r = mix(c00.r, c10.r, c01.r, c11.r, au, av);
+    c.g = mix(c00.g, c10.g, c01.g, c11.g, au, av);
+    c.b = mix(c00.b, c10.b, c01.b, c11.b, au, av);
+    c.a = alpha ? mix(c00.a, c10.a, c01.a, c11.a, au, av) : splat(1.0f);
+    return c;
+}
+
+// The levels one quad reads and how.
+struct QuadLevels {
+    int first, second; // equal when one level is read
+    float fraction;    // weight of the second level
+    bool linear;
+};
+
+// Mip selection from a quad's level of detail.
+SOFT_INLINE QuadLevels choose_levels(const SoftFastStage& s, float lambda)
+{
+    lambda += s.lod_bias;
+    if (!(lambda > 0.0f)) // magnification (and NaN)
+        return {s.base, s.base, 0.0f, s.mag_linear != 0};
+    bool linear = s.min_linear != 0;
+    if (s.mip == 0 || s.base == s.last)
+        return {s.base, s.base, 0.0f, linear};
+    if (s.mip == 1) {
+        // The level of detail of a finite quad is below 64; the bound keeps an
+        // infinite one from reaching the integer conversion.
+        float nearest = __builtin_floorf((lambda < 64.0f ? lambda : 64.0f) + 0.5f);
+        int level = s.base + int(nearest);
+        level = level < s.last ? level : s.last;
+        return {level, level, 0.0f, linear};
+    }
+    float whole = __builtin_floorf(lambda);
+    int level = s.base + int(whole > 30.0f ? 30.0f : whole);
+    if (level >= s.last)
+        return {s.last, s.last, 0.0f, linear};
+    return {level, level + 1, lambda - whole, linear};
+}
+
+// log2 of the texels one pixel step covers, from the quad's differences.
+SOFT_INLINE float level_of_detail(const SoftFastStage& s, F8 u, F8 v, int quad)
+{
+    int p0 = 2 * quad, p1 = p0 + 1, p2 = p0 + WIDTH;
+    float dudx = (u[p1] - u[p0]) * s.top_width, dvdx = (v[p1] - v[p0]) * s.top_height;
+    float dudy = (u[p2] - u[p0]) * s.top_width, dvdy = (v[p2] - v[p0]) * s.top_height;
+    float across = dudx * dudx + dvdx * dvdx, down = dudy * dudy + dvdy * dvdy;
+    float rho = across < down ? down : across;
+    return rho > 0.0f ? 0.5f * __builtin_log2f(rho) : -100.0f;
+}
+
+C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha)
+{
+    int first[QUADS], second[QUADS], linear_lanes[QUADS];
+    float fraction[QUADS];
+    bool all_linear = true, any_linear = false, one_level = true;
+    for (int q = 0; q < QUADS; ++q) {
+        QuadLevels chosen = choose_levels(s, level_of_detail(s, u, v, q));
+        first[q] = chosen.first;
+        second[q] = chosen.second;
+        fraction[q] = chosen.fraction;
+        linear_lanes[q] = chosen.linear ? -1 : 0;
+        all_linear = all_linear && chosen.linear;
+        any_linear = any_linear || chosen.linear;
+        one_level = one_level && chosen.first == chosen.second;
+    }
+    // NaN or runaway coordinates sample somewhere defined.
+    I8 sane = (u > splat(-1e30f)) & (u < splat(1e30f)) & (v > splat(-1e30f)) & (v < splat(1e30f));
+    u = select(sane, u, splat(0.0f));
+    v = select(sane, v, splat(0.0f));
+
+    I8 linear = per_quad_int(linear_lanes);
+    C8 c = sample_level(s, levels_of(s, first), linear, all_linear, any_linear, u, v, alpha);
+    if (one_level)
+        return c;
+    // A quad that reads one level reads it twice and mixes by 0: exactly it.
+    C8 d = sample_level(s, levels_of(s, second), linear, all_linear, any_linear, u, v, alpha);
+    F8 t = per_quad(fraction);
+    c.r = c.r + (d.r - c.r) * t;
+    c.g = c.g + (d.g - c.g) * t;
+    c.b = c.b + (d.b - c.b) * t;
+    c.a = c.a + (d.a - c.a) * t;
+    return c;
+}
+
+// ---- Stages, fog and blending -----------------------------------------------
+
+SOFT_INLINE C8 splat_colour(float r, float g, float b, float a)
+{
+    return {splat(r), splat(g), splat(b), splat(a)};
+}
+
+SOFT_INLINE C8 argument(unsigned arg, const C8& diffuse, const C8& current, const C8& texel)
+{
+    C8 c;
+    switch (arg & D3DTA_SELECTMASK) {
+    case D3DTA_DIFFUSE:
+        c = diffuse;
+        break;
+    case D3DTA_CURRENT:
+        c = current;
+        break;
+    case D3DTA_TEXTURE:
+        c = texel;
+        break;
+    case D3DTA_TFACTOR:
+        c = splat_colour(1.0f, 1.0f, 1.0f, 1.0f);
+        break;
+    default:
+        c = splat_colour(0.0f, 0.0f, 0.0f, 0.0f);
+        break;
+    }
+    if (arg & D3DTA_COMPLEMENT)
+        c = {1.0f - c.r, 1.0f - c.g, 1.0f - c.b, 1.0f - c.a};
+    if (arg & D3DTA_ALPHAREPLICATE)
+        c.r = c.g = c.b = c.a;
+    return c;
+}
+
+SOFT_INLINE F8 operate(unsigned op, F8 a1, F8 a2)
+{
+    switch (op) {
+    case D3DTOP_SELECTARG1:
+        return a1;
+    case D3DTOP_SELECTARG2:
+        return a2;
+    case D3DTOP_MODULATE2X:
+        return saturate(2.0f * a1 * a2);
+    case D3DTOP_MODULATE4X:
+        return saturate(4.0f * a1 * a2);
+    case D3DTOP_ADD:
+        return saturate(a1 + a2);
+    case D3DTOP_ADDSIGNED:
+        return saturate(a1 + a2 - 0.5f);
+    default: // MODULATE
+        return a1 * a2;
+    }
+}
+
+SOFT_INLINE C8 blend_factor(unsigned factor, const C8& src, const C8& dst)
+{
+    switch (factor) {
+    case D3DBLEND_ZERO:
+        return splat_colour(0.0f, 0.0f, 0.0f, 0.0f);
+    case D3DBLEND_SRCCOLOR:
+        return src;
+    case D3DBLEND_INVSRCCOLOR:
+        return {1.0f - src.r, 1.0f - src.g, 1.0f - src.b, 1.0f - src.a};
+    case D3DBLEND_SRCALPHA:
+        return {src.a, src.a, src.a, src.a};
+    case D3DBLEND_INVSRCALPHA: {
+        F8 f = 1.0f - src.a;
+        return {f, f, f, f};
+    }
+    case D3DBLEND_DESTALPHA:
+        return {dst.a, dst.a, dst.a, dst.a};
+    case D3DBLEND_INVDESTALPHA: {
+        F8 f = 1.0f - dst.a;
+        return {f, f, f, f};
+    }
+    case D3DBLEND_DESTCOLOR:
+        return dst;
+    case D3DBLEND_INVDESTCOLOR:
+        return {1.0f - dst.r, 1.0f - dst.g, 1.0f - dst.b, 1.0f - dst.a};
+    default: // ONE
+        return splat_colour(1.0f, 1.0f, 1.0f, 1.0f);
+    }
+}
+
+SOFT_INLINE F8 fog_factor(const SoftFastDraw& draw, F8 depth)
+{
+    const FfParams& p = draw.context.draw.params;
+    switch (draw.context.draw.key.fog_mode) {
+    case D3DFOG_EXP:
+    case D3DFOG_EXP2: {
+        bool squared = draw.context.draw.key.fog_mode == D3DFOG_EXP2;
+        F8 f;
+        for (int i = 0; i < LANES; ++i) {
+            float d = depth[i] * p.fog_density;
+            f[i] = squared ? __builtin_expf(-d * d) : __builtin_expf(-depth[i] * p.fog_density);
+        }
+        return saturate(f);
+    }
+    default:
+        if (!(draw.fog_range > 0.0f))
+            return select(depth < splat(p.fog_end), splat(1.0f), splat(0.0f));
+        return saturate((p.fog_end - depth) / draw.fog_range);
+    }
+}
+
+SOFT_INLINE I8 depth_value(F8 z)
+{
+    z = z < splat(0.0f) ? splat(0.0f) : (z > splat(1.0f) ? splat(1.0f) : z);
+    return to_int(z * 65535.0f + 0.5f) & 0xFFFF;
+}
+
+SOFT_INLINE I8 depth_passes(unsigned func, I8 incoming, I8 stored)
+{
+    switch (func) {
+    case D3DCMP_NEVER:
+        return I8{};
+    case D3DCMP_LESS:
+        return incoming < stored;
+    case D3DCMP_EQUAL:
+        return incoming == stored;
+    case D3DCMP_LESSEQUAL:
+        return incoming <= stored;
+    case D3DCMP_GREATER:
+        return incoming > stored;
+    case D3DCMP_NOTEQUAL:
+        return incoming != stored;
+    case D3DCMP_GREATEREQUAL:
+        return incoming >= stored;
+    default:
+        return splat_int(-1);
+    }
+}
+
+SOFT_INLINE I8 to_byte(F8 v)
+{
+    v = v < splat(0.0f) ? splat(0.0f) : (v > splat(1.0f) ? splat(1.0f) : v);
+    return to_int(v * 255.0f + 0.5f) & 0xFF;
+}
+
+// ---- The block ---------------------------------------------------------------
+
+SOFT_INLINE F8 lane_x()
+{
+    F8 out;
+    for (int i = 0; i < LANES; ++i)
+        out[i] = float(i % WIDTH);
+    return out;
+}
+
+SOFT_INLINE F8 lane_y()
+{
+    F8 out;
+    for (int i = 0; i < LANES; ++i)
+        out[i] = float(i / WIDTH);
+    return out;
+}
+
+SOFT_INLINE F8 plane_at(const SoftPlane& p, F8 x, F8 y)
+{
+    return splat(p.c) + splat(p.dx) * x + splat(p.dy) * y;
+}
+
+constexpr unsigned FULL = (1u << LANES) - 1;
+
+// Loads and stores of a block's pixels; a partly covered block touches only
+// its covered lanes, which are inside the target.
+template <class T> SOFT_INLINE I8 load_block(const T* row0, const T* row1, unsigned mask)
+{
+    I8 out{};
+    if (mask == FULL) {
+        for (int i = 0; i < WIDTH; ++i) {
+            out[i] = int32_t(row0[i]);
+            out[i + WIDTH] = int32_t(row1[i]);
+        }
+        return out;
+    }
+    for (int i = 0; i < LANES; ++i)
+        if (mask & (1u << i))
+            out[i] = int32_t((i < WIDTH ? row0 : row1)[i % WIDTH]);
+    return out;
+}
+
+template <class T> SOFT_INLINE void store_block(T* row0, T* row1, unsigned mask, I8 values)
+{
+    if (mask == FULL) {
+        for (int i = 0; i < WIDTH; ++i) {
+            row0[i] = T(values[i]);
+            row1[i] = T(values[i + WIDTH]);
+        }
+        return;
+    }
+    for (int i = 0; i < LANES; ++i)
+        if (mask & (1u << i))
+            (i < WIDTH ? row0 : row1)[i % WIDTH] = T(values[i]);
+}
+
+template <int Stages, bool Fog, bool Blend, bool DepthTest>
+void shade_block(const SoftFastDraw& draw, const TriangleSetup& t, int bx, int by, unsigned mask)
+{
+    const FfKey& key = draw.context.draw.key;
+    const SoftTarget& target = draw.context.target;
+    size_t row0 = size_t(by) * size_t(target.width) + size_t(bx);
+    size_t row1 = row0 + size_t(target.width);
+    const F8 fx = splat(float(bx)) + lane_x(), fy = splat(float(by)) + lane_y();
+
+    // Depth first: a block wholly behind what is drawn costs nothing more.
+    F8 z = plane_at(t.z, fx, fy);
+    I8 depth = depth_value(z);
+    if (DepthTest) {
+        I8 stored = load_block(target.depth + row0, target.depth + row1, mask);
+        mask &= lane_bits(depth_passes(key.depth_func, depth, stored));
+        if (!mask)
+            return;
+    }
+
+    F8 inv_w = plane_at(t.inv_w, fx, fy);
+    F8 w = select(inv_w != splat(0.0f), 1.0f / inv_w, splat(0.0f));
+
+    const bool alpha = draw.need_alpha != 0;
+    const C8 diffuse = splat_colour(draw.diffuse[0], draw.diffuse[1], draw.diffuse[2],
+                                    draw.diffuse[3]);
+    C8 current = diffuse;
+    for (int s = 0; s < Stages; ++s) {
+        const FfStage& st = key.stage[s];
+        C8 texel = splat_colour(0.0f, 0.0f, 0.0f, 1.0f);
+        if (st.sampled) {
+            const SoftFastStage& sampler = draw.stage[s];
+            F8 u = plane_at(t.attr_w[sampler.coord], fx, fy) * w;
+            F8 v = plane_at(t.attr_w[sampler.coord + 1], fx, fy) * w;
+            texel = sample_stage(sampler, u, v, alpha);
+        }
+        C8 c1 = argument(st.colour_arg1, diffuse, current, texel);
+        C8 c2 = argument(st.colour_arg2, diffuse, current, texel);
+        C8 next;
+        next.r = saturate(operate(st.colour_op, c1.r, c2.r));
+        next.g = saturate(operate(st.colour_op, c1.g, c2.g));
+        next.b = saturate(operate(st.colour_op, c1.b, c2.b));
+        next.a = current.a;
+        if (alpha && st.alpha_op != D3DTOP_DISABLE) {
+            C8 a1 = argument(st.alpha_arg1, diffuse, current, texel);
+            C8 a2 = argument(st.alpha_arg2, diffuse, current, texel);
+            next.a = saturate(operate(st.alpha_op, a1.a, a2.a));
+        }
+        current = next;
+    }
+
+    if (Fog) {
+        const FfParams& p = draw.context.draw.params;
+        F8 f = fog_factor(draw, key.fog_on_eye_depth ? w : z);
+        F8 keep = 1.0f - f;
+        current.r = current.r * f + p.fog_colour[0] * keep;
+        current.g = current.g * f + p.fog_colour[1] * keep;
+        current.b = current.b * f + p.fog_colour[2] * keep;
+    }
+
+    uint32_t* colour0 = target.colour + row0;
+    uint32_t* colour1 = target.colour + row1;
+    if (Blend) {
+        C8 dst = unpack(U8(load_block(colour0, colour1, mask)), false);
+        C8 sf = blend_factor(key.src_blend, current, dst);
+        C8 df = blend_factor(key.dst_blend, current, dst);
+        current.r = current.r * sf.r + dst.r * df.r;
+        current.g = current.g * sf.g + dst.g * df.g;
+        current.b = current.b * sf.b + dst.b * df.b;
+    }
+    I8 out = splat_int(int32_t(0xFF000000u)) | to_byte(current.r) << 16 | to_byte(current.g) << 8 |
+             to_byte(current.b);
+    store_block(colour0, colour1, mask, out);
+    if (key.depth_write)
+        store_block(target.depth + row0, target.depth + row1, mask, depth);
+}
+
+// Which pixel centres of the block at (bx, by) are inside the triangle and
+// the bounds; `edge` holds the edge functions at the block's top-left pixel.
+SOFT_INLINE unsigned block_coverage(const TriangleSetup& t, const int64_t edge[3], int bx, int by,
+                                    int min_x, int min_y, int max_x, int max_y)
+{
+    unsigned mask = 0;
+    for (int i = 0; i < LANES; ++i) {
+        int ox = i % WIDTH, oy = i / WIDTH;
+        int px = bx + ox, py = by + oy;
+        if (px < min_x || px > max_x || py < min_y || py > max_y)
+            continue;
+        bool inside = true;
+        for (int e = 0; e < 3; ++e)
+            inside = inside && edge[e] + t.edge_dx[e] * ox + t.edge_dy[e] * oy >= 0;
+        mask |= unsigned(inside) << i;
+    }
+    return mask;
+}
+
+template <int Stages, bool Fog, bool Blend, bool DepthTest>
+void raster(const SoftFastDraw& draw, const TriangleSetup& t, int x0, int y0, int x1, int y1)
+{
+    int min_x = t.min_x > x0 ? t.min_x : x0, max_x = t.max_x < x1 - 1 ? t.max_x : x1 - 1;
+    int min_y = t.min_y > y0 ? t.min_y : y0, max_y = t.max_y < y1 - 1 ? t.max_y : y1 - 1;
+    if (min_x > max_x || min_y > max_y)
+        return;
+    // Quads start on even pixels, as in the straightforward path, so every
+    // quad's differences (and so its mip level) are the same there.
+    int start_x = min_x & ~1, start_y = min_y & ~1;
+
+    // Per edge: the step to the next block, and how far the edge can fall and
+    // rise within one (its least and greatest offset over the block's centres).
+    int64_t step_x[3], low[3], high[3], row_edge[3];
+    for (int e = 0; e < 3; ++e) {
+        int64_t dx = t.edge_dx[e], dy = t.edge_dy[e];
+        step_x[e] = WIDTH * dx;
+        low[e] = (dx < 0 ? (WIDTH - 1) * dx : 0) + (dy < 0 ? dy : 0);
+        high[e] = (dx > 0 ? (WIDTH - 1) * dx : 0) + (dy > 0 ? dy : 0);
+        row_edge[e] = t.edge_c[e] + dx * start_x + dy * start_y;
+    }
+
+    for (int by = start_y; by <= max_y; by += 2) {
+        int64_t edge[3] = {row_edge[0], row_edge[1], row_edge[2]};
+        bool rows_inside = by >= min_y && by + 1 <= max_y;
+        for (int bx = start_x; bx <= max_x; bx += WIDTH) {
+            bool outside = false, covered = rows_inside && bx >= min_x && bx + WIDTH - 1 <= max_x;
+            for (int e = 0; e < 3; ++e) {
+                outside = outside || edge[e] + high[e] < 0;
+                covered = covered && edge[e] + low[e] >= 0;
+            }
+            if (!outside) {
+                unsigned mask = covered ? FULL
+                                        : block_coverage(t, edge, bx, by, min_x, min_y, max_x,
+                                                         max_y);
+                if (mask)
+                    shade_block<Stages, Fog, Blend, DepthTest>(draw, t, bx, by, mask);
+            }
+            for (int e = 0; e < 3; ++e)
+                edge[e] += step_x[e];
+        }
+        for (int e = 0; e < 3; ++e)
+            row_edge[e] += 2 * t.edge_dy[e];
+    }
+}
+
+template <int Variant> constexpr SoftFastRaster variant()
+{
+    return raster<Variant / 8, (Variant & 4) != 0, (Variant & 2) != 0, (Variant & 1) != 0>;
+}
+
+} // namespace
+
+// Indexed as soft_fast_variant numbers them: stages * 8 + fog * 4 + blend * 2
+// + depth test.
+extern const SoftFastRaster SOFT_FAST_TABLE[SOFT_FAST_VARIANTS] = {
+    variant<0>(),  variant<1>(),  variant<2>(),  variant<3>(),  variant<4>(),  variant<5>(),
+    variant<6>(),  variant<7>(),  variant<8>(),  variant<9>(),  variant<10>(), variant<11>(),
+    variant<12>(), variant<13>(), variant<14>(), variant<15>(), variant<16>(), variant<17>(),
+    variant<18>(), variant<19>(), variant<20>(), variant<21>(), variant<22>(), variant<23>(),
+};
