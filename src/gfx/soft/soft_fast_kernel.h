@@ -11,7 +11,7 @@
 // their order, per lane, so each pixel comes out as the straightforward path
 // has it; the build keeps the compiler from fusing multiplies and adds.
 #include <cstdint>
-#if defined(__AVX2__)
+#if defined(__SSE2__)
 #include <immintrin.h>
 #endif
 
@@ -23,6 +23,7 @@ namespace
 constexpr int LANES = SOFT_FAST_LANES;
 constexpr int WIDTH = LANES / 2; // pixels per row of a block
 constexpr int QUADS = WIDTH / 2;
+constexpr unsigned FULL = (1u << LANES) - 1; // every lane of a block
 
 typedef float F8 __attribute__((vector_size(LANES * 4)));
 typedef int32_t I8 __attribute__((vector_size(LANES * 4)));
@@ -101,10 +102,16 @@ SOFT_INLINE F8 floor8(F8 x)
 
 SOFT_INLINE unsigned lane_bits(I8 mask)
 {
+#if defined(__AVX2__) && SOFT_FAST_LANES == 8
+    return unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(__m256i(mask))));
+#elif defined(__SSE2__) && SOFT_FAST_LANES == 4
+    return unsigned(_mm_movemask_ps(_mm_castsi128_ps(__m128i(mask))));
+#else
     unsigned bits = 0;
     for (int i = 0; i < LANES; ++i)
         bits |= unsigned(mask[i] != 0) << i;
     return bits;
+#endif
 }
 
 SOFT_INLINE I8 bits_to_lanes(unsigned bits)
@@ -203,10 +210,11 @@ SOFT_INLINE C8 unpack(U8 t, bool alpha)
     return c;
 }
 
-SOFT_INLINE C8 fetch(const SoftFastStage& s, const Levels& l, I8 x, I8 y_row, I8 border,
-                     bool alpha)
+// Texels in the colour they filter as, with the border colour where the
+// address said so.
+SOFT_INLINE C8 texels(const SoftFastStage& s, U8 t, I8 border, bool alpha)
 {
-    C8 c = unpack(gather(l, y_row + x), alpha && s.has_alpha);
+    C8 c = unpack(t, alpha && s.has_alpha);
     if (s.address_u == 2 || s.address_v == 2) {
         c.r = select(border, splat(s.border[0]), c.r);
         c.g = select(border, splat(s.border[1]), c.g);
@@ -214,6 +222,45 @@ SOFT_INLINE C8 fetch(const SoftFastStage& s, const Levels& l, I8 x, I8 y_row, I8
         c.a = select(border, splat(s.border[3]), c.a);
     }
     return c;
+}
+
+SOFT_INLINE C8 fetch(const SoftFastStage& s, const Levels& l, I8 x, I8 y_row, I8 border,
+                     bool alpha)
+{
+    return texels(s, gather(l, y_row + x), border, alpha);
+}
+
+// Two horizontally neighbouring texels per lane, read as one 64-bit word:
+// half the loads of two gathers. The caller makes sure `index + 1` is the
+// next texel of the same row in every lane.
+SOFT_INLINE void gather_pairs(const Levels& l, I8 index, U8* left, U8* right)
+{
+    int32_t at[LANES];
+    __builtin_memcpy(at, &index, sizeof at);
+#if defined(__AVX2__) && SOFT_FAST_LANES == 8
+    auto pair = [&](int lane) {
+        long long word;
+        __builtin_memcpy(&word, l.texels[quad_of_lane(lane)] + at[lane], sizeof word);
+        return word;
+    };
+    // Lanes 0-3 and 4-7, each as left, right, left, right ...
+    __m256i low = _mm256_set_epi64x(pair(3), pair(2), pair(1), pair(0));
+    __m256i high = _mm256_set_epi64x(pair(7), pair(6), pair(5), pair(4));
+    __m256 even = _mm256_shuffle_ps(_mm256_castsi256_ps(low), _mm256_castsi256_ps(high),
+                                    _MM_SHUFFLE(2, 0, 2, 0));
+    __m256 odd = _mm256_shuffle_ps(_mm256_castsi256_ps(low), _mm256_castsi256_ps(high),
+                                   _MM_SHUFFLE(3, 1, 3, 1));
+    // The shuffles interleave the two halves; put lanes back in order.
+    *left = U8(_mm256_permute4x64_epi64(_mm256_castps_si256(even), _MM_SHUFFLE(3, 1, 2, 0)));
+    *right = U8(_mm256_permute4x64_epi64(_mm256_castps_si256(odd), _MM_SHUFFLE(3, 1, 2, 0)));
+#else
+    for (int i = 0; i < LANES; ++i) {
+        uint32_t two[2];
+        __builtin_memcpy(two, l.texels[quad_of_lane(i)] + at[i], sizeof two);
+        (*left)[i] = two[0];
+        (*right)[i] = two[1];
+    }
+#endif
 }
 
 SOFT_INLINE F8 mix(F8 a, F8 b, F8 c, F8 d, F8 au, F8 av)
@@ -252,8 +299,21 @@ SOFT_INLINE C8 sample_level(const SoftFastStage& s, const Levels& l, I8 linear, 
     I8 xb = address(x0 + 1, l.width, s.address_u, s.mode_u, &bx1);
     I8 ya = address(y0, l.height, s.address_v, s.mode_v, &by0) * l.width;
     I8 yb = address(y0 + 1, l.height, s.address_v, s.mode_v, &by1) * l.width;
-    C8 c00 = fetch(s, l, xa, ya, bx0 | by0, alpha), c10 = fetch(s, l, xb, ya, bx1 | by0, alpha);
-    C8 c01 = fetch(s, l, xa, yb, bx0 | by1, alpha), c11 = fetch(s, l, xb, yb, bx1 | by1, alpha);
+    C8 c00, c10, c01, c11;
+    if (lane_bits(xb == xa + 1) == FULL) {
+        U8 t00, t10, t01, t11;
+        gather_pairs(l, ya + xa, &t00, &t10);
+        gather_pairs(l, yb + xa, &t01, &t11);
+        c00 = texels(s, t00, bx0 | by0, alpha);
+        c10 = texels(s, t10, bx1 | by0, alpha);
+        c01 = texels(s, t01, bx0 | by1, alpha);
+        c11 = texels(s, t11, bx1 | by1, alpha);
+    } else {
+        c00 = fetch(s, l, xa, ya, bx0 | by0, alpha);
+        c10 = fetch(s, l, xb, ya, bx1 | by0, alpha);
+        c01 = fetch(s, l, xa, yb, bx0 | by1, alpha);
+        c11 = fetch(s, l, xb, yb, bx1 | by1, alpha);
+    }
     C8 c;
     c.r = mix(c00.r, c10.r, c01.r, c11.r, au, av);
     c.g = mix(c00.g, c10.g, c01.g, c11.g, au, av);
@@ -301,6 +361,11 @@ SOFT_INLINE float level_of_detail(const SoftFastStage& s, F8 u, F8 v, int quad)
     float dudy = (u[p2] - u[p0]) * s.top_width, dvdy = (v[p2] - v[p0]) * s.top_height;
     float across = dudx * dudx + dvdx * dvdx, down = dudy * dudy + dvdy * dvdy;
     float rho = across < down ? down : across;
+    // Without a bias, a quad that does not shrink the texture (rho <= 1:
+    // lambda <= 0) is magnified whatever its exact lambda; log2 is the
+    // dearest step here, so it is left out where nothing reads it.
+    if (s.lod_bias == 0.0f && !(rho > 1.0f))
+        return -100.0f;
     return rho > 0.0f ? 0.5f * __builtin_log2f(rho) : -100.0f;
 }
 
@@ -389,6 +454,21 @@ SOFT_INLINE F8 operate(unsigned op, F8 a1, F8 a2)
         return saturate(a1 + a2 - 0.5f);
     default: // MODULATE
         return a1 * a2;
+    }
+}
+
+// Every stage result is saturated; the operations that saturate on their own
+// need no second pass.
+SOFT_INLINE F8 saturate_result(unsigned op, F8 v)
+{
+    switch (op) {
+    case D3DTOP_MODULATE2X:
+    case D3DTOP_MODULATE4X:
+    case D3DTOP_ADD:
+    case D3DTOP_ADDSIGNED:
+        return v;
+    default:
+        return saturate(v);
     }
 }
 
@@ -500,8 +580,6 @@ SOFT_INLINE F8 plane_at(const SoftPlane& p, F8 x, F8 y)
     return splat(p.c) + splat(p.dx) * x + splat(p.dy) * y;
 }
 
-constexpr unsigned FULL = (1u << LANES) - 1;
-
 // Loads and stores of a block's pixels; a partly covered block touches only
 // its covered lanes, which are inside the target.
 template <class T> SOFT_INLINE I8 load_block(const T* row0, const T* row1, unsigned mask)
@@ -572,14 +650,14 @@ void shade_block(const SoftFastDraw& draw, const TriangleSetup& t, int bx, int b
         C8 c1 = argument(st.colour_arg1, diffuse, current, texel);
         C8 c2 = argument(st.colour_arg2, diffuse, current, texel);
         C8 next;
-        next.r = saturate(operate(st.colour_op, c1.r, c2.r));
-        next.g = saturate(operate(st.colour_op, c1.g, c2.g));
-        next.b = saturate(operate(st.colour_op, c1.b, c2.b));
+        next.r = saturate_result(st.colour_op, operate(st.colour_op, c1.r, c2.r));
+        next.g = saturate_result(st.colour_op, operate(st.colour_op, c1.g, c2.g));
+        next.b = saturate_result(st.colour_op, operate(st.colour_op, c1.b, c2.b));
         next.a = current.a;
         if (alpha && st.alpha_op != D3DTOP_DISABLE) {
             C8 a1 = argument(st.alpha_arg1, diffuse, current, texel);
             C8 a2 = argument(st.alpha_arg2, diffuse, current, texel);
-            next.a = saturate(operate(st.alpha_op, a1.a, a2.a));
+            next.a = saturate_result(st.alpha_op, operate(st.alpha_op, a1.a, a2.a));
         }
         current = next;
     }
