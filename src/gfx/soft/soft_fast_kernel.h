@@ -575,9 +575,23 @@ SOFT_INLINE F8 lane_y()
     return out;
 }
 
-SOFT_INLINE F8 plane_at(const SoftPlane& p, F8 x, F8 y)
+// A triangle's planes, spread over the lanes once for all its blocks.
+struct PlaneLanes {
+    F8 c, dx, dy;
+};
+
+struct TrianglePlanes {
+    PlaneLanes z, inv_w, attr_w[SOFT_ATTRS];
+};
+
+SOFT_INLINE PlaneLanes plane_lanes(const SoftPlane& p)
 {
-    return splat(p.c) + splat(p.dx) * x + splat(p.dy) * y;
+    return {splat(p.c), splat(p.dx), splat(p.dy)};
+}
+
+SOFT_INLINE F8 plane_at(const PlaneLanes& p, F8 x, F8 y)
+{
+    return p.c + p.dx * x + p.dy * y;
 }
 
 // Loads and stores of a block's pixels; a partly covered block touches only
@@ -613,7 +627,7 @@ template <class T> SOFT_INLINE void store_block(T* row0, T* row1, unsigned mask,
 }
 
 template <int Stages, bool Fog, bool Blend, bool DepthTest>
-void shade_block(const SoftFastDraw& draw, const TriangleSetup& t, int bx, int by, unsigned mask)
+void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int by, unsigned mask)
 {
     const FfKey& key = draw.context.draw.key;
     const SoftTarget& target = draw.context.target;
@@ -622,8 +636,14 @@ void shade_block(const SoftFastDraw& draw, const TriangleSetup& t, int bx, int b
     const F8 fx = splat(float(bx)) + lane_x(), fy = splat(float(by)) + lane_y();
 
     // Depth first: a block wholly behind what is drawn costs nothing more.
-    F8 z = plane_at(t.z, fx, fy);
-    I8 depth = depth_value(z);
+    const bool depth_used = DepthTest || key.depth_write;
+    const bool z_used = depth_used || (Fog && !key.fog_on_eye_depth);
+    F8 z{};
+    I8 depth{};
+    if (z_used)
+        z = plane_at(t.z, fx, fy);
+    if (depth_used)
+        depth = depth_value(z);
     if (DepthTest) {
         I8 stored = load_block(target.depth + row0, target.depth + row1, mask);
         mask &= lane_bits(depth_passes(key.depth_func, depth, stored));
@@ -707,6 +727,62 @@ SOFT_INLINE unsigned block_coverage(const TriangleSetup& t, const int64_t edge[3
     return mask;
 }
 
+// The edge functions' offsets from a block's top-left pixel to each lane, in
+// 32 bits. They fit for all but enormous triangles; near an edge, where the
+// test matters, the edge values fit too.
+struct EdgeLanes {
+    I8 offset[3];
+};
+
+SOFT_INLINE bool edge_lanes(const TriangleSetup& t, const int64_t low[3], const int64_t high[3],
+                            EdgeLanes* lanes)
+{
+    constexpr int64_t LIMIT = int64_t(1) << 29;
+    for (int e = 0; e < 3; ++e) {
+        if (low[e] < -LIMIT || high[e] > LIMIT)
+            return false;
+        for (int i = 0; i < LANES; ++i)
+            lanes->offset[e][i] = int32_t(t.edge_dx[e] * (i % WIDTH) + t.edge_dy[e] * (i / WIDTH));
+    }
+    return true;
+}
+
+SOFT_INLINE I8 lane_x_int()
+{
+    I8 out;
+    for (int i = 0; i < LANES; ++i)
+        out[i] = i % WIDTH;
+    return out;
+}
+
+SOFT_INLINE I8 lane_y_int()
+{
+    I8 out;
+    for (int i = 0; i < LANES; ++i)
+        out[i] = i / WIDTH;
+    return out;
+}
+
+// block_coverage with the edge tests in vector lanes, for triangles whose
+// offsets fit (edge_lanes). An edge value beyond 32 bits at the corner is far
+// from that edge: all the block's lanes lie on its side.
+SOFT_INLINE unsigned block_coverage_lanes(const EdgeLanes& lanes, const int64_t edge[3], int bx,
+                                          int by, int min_x, int min_y, int max_x, int max_y)
+{
+    constexpr int64_t LIMIT = int64_t(1) << 30;
+    I8 x = splat_int(bx) + lane_x_int(), y = splat_int(by) + lane_y_int();
+    I8 inside = (x >= splat_int(min_x)) & (x <= splat_int(max_x)) & (y >= splat_int(min_y)) &
+                (y <= splat_int(max_y));
+    for (int e = 0; e < 3; ++e) {
+        if (edge[e] >= LIMIT)
+            continue;
+        if (edge[e] <= -LIMIT)
+            return 0;
+        inside &= (splat_int(int32_t(edge[e])) + lanes.offset[e]) >= splat_int(0);
+    }
+    return lane_bits(inside);
+}
+
 template <int Stages, bool Fog, bool Blend, bool DepthTest>
 void raster(const SoftFastDraw& draw, const TriangleSetup& t, int x0, int y0, int x1, int y1)
 {
@@ -728,6 +804,14 @@ void raster(const SoftFastDraw& draw, const TriangleSetup& t, int x0, int y0, in
         high[e] = (dx > 0 ? (WIDTH - 1) * dx : 0) + (dy > 0 ? dy : 0);
         row_edge[e] = t.edge_c[e] + dx * start_x + dy * start_y;
     }
+    EdgeLanes lanes;
+    const bool narrow = edge_lanes(t, low, high, &lanes);
+
+    TrianglePlanes planes;
+    planes.z = plane_lanes(t.z);
+    planes.inv_w = plane_lanes(t.inv_w);
+    for (int k = 0; k < SOFT_ATTRS; ++k)
+        planes.attr_w[k] = plane_lanes(t.attr_w[k]);
 
     for (int by = start_y; by <= max_y; by += 2) {
         int64_t edge[3] = {row_edge[0], row_edge[1], row_edge[2]};
@@ -739,11 +823,14 @@ void raster(const SoftFastDraw& draw, const TriangleSetup& t, int x0, int y0, in
                 covered = covered && edge[e] + low[e] >= 0;
             }
             if (!outside) {
-                unsigned mask = covered ? FULL
-                                        : block_coverage(t, edge, bx, by, min_x, min_y, max_x,
-                                                         max_y);
+                unsigned mask = FULL;
+                if (!covered) {
+                    mask = narrow ? block_coverage_lanes(lanes, edge, bx, by, min_x, min_y, max_x,
+                                                         max_y)
+                                  : block_coverage(t, edge, bx, by, min_x, min_y, max_x, max_y);
+                }
                 if (mask)
-                    shade_block<Stages, Fog, Blend, DepthTest>(draw, t, bx, by, mask);
+                    shade_block<Stages, Fog, Blend, DepthTest>(draw, planes, bx, by, mask);
             }
             for (int e = 0; e < 3; ++e)
                 edge[e] += step_x[e];
