@@ -204,6 +204,157 @@ TEST(SoftScene, TiledFramesEqualTheReferenceForAnyThreadsAndTiles)
     soft_config_reset();
 }
 
+// Picks one entry of a table.
+template <class T, size_t N> T pick(Lcg& lcg, const T (&table)[N])
+{
+    return table[size_t(lcg.next(0.0f, float(N) - 0.001f))];
+}
+
+// Batches of random triangles, each under states drawn from everything the
+// fixed-function description tells apart: every stage operation and argument
+// modifier, addressing mode, filter, level bias and limit, fog mode, depth
+// function and blend factor, with textures of power-of-two and other sizes
+// and coordinates from tiny to far outside the texture. The fast rasterizer
+// takes a different code path for many of these; each must land on the
+// reference's pixels. Every batch gets a frame of its own, over a random
+// clear colour and depth, so no batch hides another.
+std::vector<uint32_t> render_random_states(Device& d, uint32_t seed)
+{
+    IDirect3DDevice8* dev = d.device;
+    IDirect3DTexture8* textures[3] = {d.texture(64, 3), nullptr, nullptr};
+    EXPECT_EQ(dev->CreateTexture(24, 20, 0, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &textures[1]),
+              D3D_OK);
+    EXPECT_EQ(dev->CreateTexture(16, 64, 3, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &textures[2]),
+              D3D_OK);
+    for (IDirect3DTexture8* t : {textures[1], textures[2]})
+        for (UINT level = 0; level < t->GetLevelCount(); ++level)
+            Device::fill(t, level, seed + 17 * level);
+
+    const DWORD ops[] = {D3DTOP_SELECTARG1, D3DTOP_SELECTARG2, D3DTOP_MODULATE,  D3DTOP_MODULATE2X,
+                         D3DTOP_MODULATE4X, D3DTOP_ADD,        D3DTOP_ADDSIGNED, D3DTOP_DISABLE};
+    const DWORD sources[] = {D3DTA_TEXTURE, D3DTA_TEXTURE, D3DTA_CURRENT,
+                             D3DTA_DIFFUSE, D3DTA_TFACTOR, D3DTA_SPECULAR};
+    const DWORD modifiers[] = {0, 0, D3DTA_COMPLEMENT, D3DTA_ALPHAREPLICATE,
+                               D3DTA_COMPLEMENT | D3DTA_ALPHAREPLICATE};
+    const DWORD addresses[] = {D3DTADDRESS_WRAP, D3DTADDRESS_MIRROR, D3DTADDRESS_CLAMP,
+                               D3DTADDRESS_BORDER};
+    const DWORD filters[] = {D3DTEXF_NONE, D3DTEXF_POINT, D3DTEXF_LINEAR, D3DTEXF_ANISOTROPIC};
+    const float biases[] = {0.0f, 0.0f, -1.5f, 0.7f};
+    const float reaches[] = {0.05f, 1.0f, 8.0f, 300.0f, 1e8f};
+    const DWORD fogs[] = {D3DFOG_LINEAR, D3DFOG_EXP, D3DFOG_EXP2};
+    const DWORD blends[] = {D3DBLEND_ZERO,         D3DBLEND_ONE,          D3DBLEND_SRCCOLOR,
+                            D3DBLEND_INVSRCCOLOR,  D3DBLEND_SRCALPHA,     D3DBLEND_INVSRCALPHA,
+                            D3DBLEND_DESTALPHA,    D3DBLEND_INVDESTALPHA, D3DBLEND_DESTCOLOR,
+                            D3DBLEND_INVDESTCOLOR, D3DBLEND(12)};
+    auto argument = [&](Lcg& lcg) { return pick(lcg, sources) | pick(lcg, modifiers); };
+
+    Matrix m;
+    dev->SetTransform(D3DTS_WORLD, mat_translation(&m, 0, 0, 0));
+    dev->SetTransform(D3DTS_VIEW, &m);
+    dev->SetRenderState(D3DRS_FOGCOLOR, 0x804020);
+    std::vector<uint32_t> frames;
+    Lcg lcg = {seed};
+    for (int batch = 0; batch < 40; ++batch) {
+        dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER,
+                   D3DCOLOR(lcg.next(0, 1) * 16777215.0f), lcg.next(0.3f, 1.0f), 0);
+        // Perspective (fog on eye depth) or orthographic (on device depth).
+        if (batch % 2)
+            mat_perspective_fov_lh(&m, 1.2f, float(d.width) / float(d.height), 0.5f, 60.0f);
+        else
+            mat_ortho_lh(&m, 2.0f, 1.6f, -1.0f, 1.0f);
+        dev->SetTransform(D3DTS_PROJECTION, &m);
+        for (DWORD s = 0; s < 2; ++s) {
+            dev->SetTexture(s, lcg.next(0, 1) < 0.15f ? nullptr : textures[(batch + s) % 3]);
+            dev->SetTextureStageState(s, D3DTSS_COLOROP, pick(lcg, ops));
+            dev->SetTextureStageState(s, D3DTSS_COLORARG1, argument(lcg));
+            dev->SetTextureStageState(s, D3DTSS_COLORARG2, argument(lcg));
+            dev->SetTextureStageState(s, D3DTSS_ALPHAOP, pick(lcg, ops));
+            dev->SetTextureStageState(s, D3DTSS_ALPHAARG1, argument(lcg));
+            dev->SetTextureStageState(s, D3DTSS_ALPHAARG2, argument(lcg));
+            dev->SetTextureStageState(s, D3DTSS_TEXCOORDINDEX, lcg.next(0, 1) < 0.5f);
+            dev->SetTextureStageState(s, D3DTSS_ADDRESSU, pick(lcg, addresses));
+            dev->SetTextureStageState(s, D3DTSS_ADDRESSV, pick(lcg, addresses));
+            dev->SetTextureStageState(s, D3DTSS_BORDERCOLOR, 0x80C04010u * DWORD(batch + 1));
+            dev->SetTextureStageState(s, D3DTSS_MAGFILTER, pick(lcg, filters));
+            dev->SetTextureStageState(s, D3DTSS_MINFILTER, pick(lcg, filters));
+            dev->SetTextureStageState(s, D3DTSS_MIPFILTER, pick(lcg, filters));
+            dev->SetTextureStageState(s, D3DTSS_MIPMAPLODBIAS,
+                                      d3d_float_to_dword(pick(lcg, biases)));
+            dev->SetTextureStageState(s, D3DTSS_MAXMIPLEVEL, DWORD(lcg.next(0, 3)));
+        }
+        dev->SetRenderState(D3DRS_LIGHTING, lcg.next(0, 1) < 0.5f);
+        dev->SetRenderState(D3DRS_FOGENABLE, lcg.next(0, 1) < 0.6f);
+        dev->SetRenderState(D3DRS_FOGTABLEMODE, pick(lcg, fogs));
+        dev->SetRenderState(D3DRS_FOGSTART, d3d_float_to_dword(lcg.next(-0.5f, 20.0f)));
+        dev->SetRenderState(D3DRS_FOGEND, d3d_float_to_dword(lcg.next(-0.5f, 50.0f)));
+        dev->SetRenderState(D3DRS_FOGDENSITY, d3d_float_to_dword(lcg.next(0.0f, 0.2f)));
+        dev->SetRenderState(D3DRS_ZENABLE, lcg.next(0, 1) < 0.7f);
+        dev->SetRenderState(D3DRS_ZWRITEENABLE, lcg.next(0, 1) < 0.7f);
+        dev->SetRenderState(D3DRS_ZFUNC, DWORD(lcg.next(1.0f, 8.99f)));
+        dev->SetRenderState(D3DRS_ALPHABLENDENABLE, lcg.next(0, 1) < 0.5f);
+        dev->SetRenderState(D3DRS_SRCBLEND, pick(lcg, blends));
+        dev->SetRenderState(D3DRS_DESTBLEND, pick(lcg, blends));
+        dev->SetRenderState(D3DRS_CULLMODE, DWORD(lcg.next(1.0f, 3.99f)));
+
+        // Texture coordinates that magnify, minify and run far outside the
+        // texture; some triangles much larger than the target.
+        float reach = pick(lcg, reaches);
+        float size = batch % 7 == 3 ? 40.0f : 1.0f;
+        std::vector<Vertex> vertices;
+        for (int i = 0; i < 3 * 8; ++i) {
+            float z = lcg.next(-2.0f, 45.0f);
+            float spread = batch % 2 ? z + 1.0f : 1.0f;
+            vertices.push_back(
+                {{lcg.next(-1.0f, 1.0f) * size * spread, lcg.next(-0.8f, 0.8f) * size * spread,
+                  batch % 2 ? z : lcg.next(-0.2f, 1.2f)},
+                 lcg.next(-reach, reach),
+                 lcg.next(-reach, reach),
+                 lcg.next(-1, 2),
+                 lcg.next(-1, 2)});
+        }
+        D3DPRIMITIVETYPE type = batch % 5 == 4 ? D3DPT_TRIANGLESTRIP : D3DPT_TRIANGLELIST;
+        d.draw(type, vertices, type == D3DPT_TRIANGLELIST ? 8 : 22);
+        std::vector<uint32_t> frame = d.present();
+        frames.insert(frames.end(), frame.begin(), frame.end());
+    }
+    for (DWORD s = 0; s < 2; ++s)
+        dev->SetTexture(s, nullptr);
+    for (IDirect3DTexture8* t : textures)
+        t->Release();
+    return frames;
+}
+
+TEST(SoftFast, RandomStatesLandOnTheReferencePixelsWithEveryInstructionSet)
+{
+    std::vector<SoftSimd> sets = {SoftSimd::sse2};
+    if (soft_simd_best() == SoftSimd::avx2)
+        sets.push_back(SoftSimd::avx2);
+    for (uint32_t seed : {1u, 2u}) {
+        soft_config_reset();
+        Device reference(true, 96, 64);
+        std::vector<uint32_t> expected = render_random_states(reference, seed);
+        for (SoftSimd simd : sets) {
+            ASSERT_TRUE(soft_simd_use(simd));
+            soft_config_reset();
+            soft_set_threads(3);
+            soft_config().tile_size = 16;
+            Device tiled(false, 96, 64);
+            std::vector<uint32_t> got = render_random_states(tiled, seed);
+            ASSERT_EQ(got.size(), expected.size());
+            size_t differing = 0, first = got.size();
+            for (size_t i = 0; i < got.size(); ++i) {
+                if (got[i] != expected[i] && first == got.size())
+                    first = i;
+                differing += got[i] != expected[i];
+            }
+            EXPECT_EQ(differing, 0u) << soft_simd_name(simd) << ", seed " << seed
+                                     << ", first in batch " << first / (96 * 64);
+        }
+    }
+    soft_simd_use(soft_simd_best());
+    soft_config_reset();
+}
+
 const auto flat = [](float x0, float y0, float x1, float y1, float z) {
     return std::vector<Vertex>{{{x0, y0, z}, 0.5f, 0.5f, 0, 0},
                                {{x1, y0, z}, 0.5f, 0.5f, 0, 0},

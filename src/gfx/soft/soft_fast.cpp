@@ -62,7 +62,8 @@ void prepare_stage(const SoftTexture& texture, const FfSampler& sampler, const F
     out->lod_bias = sampler.lod_bias;
     out->mag_linear = is_linear(sampler.mag_filter);
     out->min_linear = is_linear(sampler.min_filter);
-    out->mip = sampler.mip_filter == D3DTEXF_NONE ? 0 : (sampler.mip_filter == D3DTEXF_POINT ? 1 : 2);
+    out->mip =
+        sampler.mip_filter == D3DTEXF_NONE ? 0 : (sampler.mip_filter == D3DTEXF_POINT ? 1 : 2);
     out->has_alpha = sampler.has_alpha;
     out->coord = stage.coord_set == 1 ? 2 : 0;
     bool wide = true, tall = true;

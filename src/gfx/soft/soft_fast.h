@@ -26,8 +26,8 @@ const char* soft_simd_name(SoftSimd simd);
 
 // How one stage samples, resolved from its sampler and texture.
 struct SoftFastStage {
-    const TexelLevel* levels; // the texture's level chain
-    int base, last;           // most detailed level in use; least detailed level
+    const TexelLevel* levels;    // the texture's level chain
+    int base, last;              // most detailed level in use; least detailed level
     float top_width, top_height; // size of level `base`, for the level of detail
     float lod_bias;
     uint8_t mag_linear, min_linear; // the filter is linear (or anisotropic)
@@ -42,16 +42,16 @@ struct SoftFastStage {
 };
 
 struct SoftFastDraw;
-typedef void (*SoftFastRaster)(const SoftFastDraw& draw, const TriangleSetup& setup, int x0,
-                               int y0, int x1, int y1);
+typedef void (*SoftFastRaster)(const SoftFastDraw& draw, const TriangleSetup& setup, int x0, int y0,
+                               int x1, int y1);
 
 // One draw, ready for the kernel.
 struct SoftFastDraw {
     SoftDrawContext context;
     SoftFastRaster raster;
     SoftFastStage stage[FF_STAGES];
-    float diffuse[4];  // the colour a stage reads as diffuse
-    float fog_range;   // fog_end - fog_start
+    float diffuse[4];   // the colour a stage reads as diffuse
+    float fog_range;    // fog_end - fog_start
     uint8_t need_alpha; // some stage or the blend reads an alpha
 };
 

@@ -191,8 +191,8 @@ SOFT_INLINE U8 gather(const Levels& l, I8 index)
 {
 #if defined(__AVX2__) && SOFT_FAST_LANES == 8
     if (l.shared)
-        return U8(_mm256_i32gather_epi32(reinterpret_cast<const int*>(l.texels[0]),
-                                         __m256i(index), 4));
+        return U8(
+            _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.texels[0]), __m256i(index), 4));
 #endif
     U8 out;
     for (int i = 0; i < LANES; ++i)
@@ -224,8 +224,7 @@ SOFT_INLINE C8 texels(const SoftFastStage& s, U8 t, I8 border, bool alpha)
     return c;
 }
 
-SOFT_INLINE C8 fetch(const SoftFastStage& s, const Levels& l, I8 x, I8 y_row, I8 border,
-                     bool alpha)
+SOFT_INLINE C8 fetch(const SoftFastStage& s, const Levels& l, I8 x, I8 y_row, I8 border, bool alpha)
 {
     return texels(s, gather(l, y_row + x), border, alpha);
 }
@@ -655,8 +654,8 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
     F8 w = select(inv_w != splat(0.0f), 1.0f / inv_w, splat(0.0f));
 
     const bool alpha = draw.need_alpha != 0;
-    const C8 diffuse = splat_colour(draw.diffuse[0], draw.diffuse[1], draw.diffuse[2],
-                                    draw.diffuse[3]);
+    const C8 diffuse =
+        splat_colour(draw.diffuse[0], draw.diffuse[1], draw.diffuse[2], draw.diffuse[3]);
     C8 current = diffuse;
     for (int s = 0; s < Stages; ++s) {
         const FfStage& st = key.stage[s];
