@@ -43,9 +43,12 @@ struct C8 {
     F8 r, g, b, a;
 };
 
+// A broadcast. (Adding the value to a zero vector would not do: 0 + -0 is +0,
+// so the compiler has to keep the addition.)
 SOFT_INLINE F8 splat(float v)
 {
-    return F8{} + v;
+    F8 first = {v};
+    return __builtin_shuffle(first, I8{});
 }
 
 SOFT_INLINE I8 splat_int(int v)
@@ -352,20 +355,38 @@ SOFT_INLINE QuadLevels choose_levels(const SoftFastStage& s, float lambda)
     return {level, level + 1, lambda - whole, linear};
 }
 
-// log2 of the texels one pixel step covers, from the quad's differences.
-SOFT_INLINE float level_of_detail(const SoftFastStage& s, F8 u, F8 v, int quad)
+// Lane i's quad corner: top-left, top-right or bottom-left.
+SOFT_INLINE I8 corner_lanes(int dx, int dy)
 {
-    int p0 = 2 * quad, p1 = p0 + 1, p2 = p0 + WIDTH;
-    float dudx = (u[p1] - u[p0]) * s.top_width, dvdx = (v[p1] - v[p0]) * s.top_height;
-    float dudy = (u[p2] - u[p0]) * s.top_width, dvdy = (v[p2] - v[p0]) * s.top_height;
-    float across = dudx * dudx + dvdx * dvdx, down = dudy * dudy + dvdy * dvdy;
-    float rho = across < down ? down : across;
-    // Without a bias, a quad that does not shrink the texture (rho <= 1:
-    // lambda <= 0) is magnified whatever its exact lambda; log2 is the
-    // dearest step here, so it is left out where nothing reads it.
-    if (s.lod_bias == 0.0f && !(rho > 1.0f))
-        return -100.0f;
-    return rho > 0.0f ? 0.5f * __builtin_log2f(rho) : -100.0f;
+    I8 out;
+    for (int i = 0; i < LANES; ++i)
+        out[i] = 2 * quad_of_lane(i) + dx + dy * WIDTH;
+    return out;
+}
+
+// Per quad: log2 of the texels one pixel step covers, from the quad's
+// differences, computed for all quads at once.
+SOFT_INLINE void levels_of_detail(const SoftFastStage& s, F8 u, F8 v, float (&lambda)[QUADS])
+{
+    const I8 left = corner_lanes(0, 0), right = corner_lanes(1, 0), below = corner_lanes(0, 1);
+    const F8 width = splat(s.top_width), height = splat(s.top_height);
+    F8 u0 = __builtin_shuffle(u, left), v0 = __builtin_shuffle(v, left);
+    F8 dudx = (__builtin_shuffle(u, right) - u0) * width;
+    F8 dvdx = (__builtin_shuffle(v, right) - v0) * height;
+    F8 dudy = (__builtin_shuffle(u, below) - u0) * width;
+    F8 dvdy = (__builtin_shuffle(v, below) - v0) * height;
+    F8 across = dudx * dudx + dvdx * dvdx, down = dudy * dudy + dvdy * dvdy;
+    F8 rho = across < down ? down : across;
+    for (int q = 0; q < QUADS; ++q) {
+        float r = rho[2 * q];
+        // Without a bias, a quad that does not shrink the texture (rho <= 1:
+        // lambda <= 0) is magnified whatever its exact lambda; log2 is the
+        // dearest step here, so it is left out where nothing reads it.
+        if (s.lod_bias == 0.0f && !(r > 1.0f))
+            lambda[q] = -100.0f;
+        else
+            lambda[q] = r > 0.0f ? 0.5f * __builtin_log2f(r) : -100.0f;
+    }
 }
 
 C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha)
@@ -373,8 +394,10 @@ C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha)
     int first[QUADS], second[QUADS], linear_lanes[QUADS];
     float fraction[QUADS];
     bool all_linear = true, any_linear = false, one_level = true;
+    float lambda[QUADS];
+    levels_of_detail(s, u, v, lambda);
     for (int q = 0; q < QUADS; ++q) {
-        QuadLevels chosen = choose_levels(s, level_of_detail(s, u, v, q));
+        QuadLevels chosen = choose_levels(s, lambda[q]);
         first[q] = chosen.first;
         second[q] = chosen.second;
         fraction[q] = chosen.fraction;
