@@ -135,9 +135,28 @@ struct Levels {
     F8 fwidth, fheight;
 };
 
+SOFT_INLINE bool level_shared(const int (&level)[QUADS])
+{
+    for (int q = 1; q < QUADS; ++q)
+        if (level[q] != level[0])
+            return false;
+    return true;
+}
+
 SOFT_INLINE Levels levels_of(const SoftFastStage& s, const int (&level)[QUADS])
 {
     Levels l;
+    if (level_shared(level)) {
+        const TexelLevel& chosen = s.levels[level[0]];
+        for (int q = 0; q < QUADS; ++q)
+            l.texels[q] = chosen.texels.data();
+        l.shared = true;
+        l.width = splat_int(chosen.width);
+        l.height = splat_int(chosen.height);
+        l.fwidth = to_float(l.width);
+        l.fheight = to_float(l.height);
+        return l;
+    }
     int width[QUADS], height[QUADS];
     l.shared = true;
     for (int q = 0; q < QUADS; ++q) {
@@ -389,7 +408,7 @@ SOFT_INLINE void levels_of_detail(const SoftFastStage& s, F8 u, F8 v, float (&la
     }
 }
 
-C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha)
+SOFT_INLINE C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha)
 {
     int first[QUADS], second[QUADS], linear_lanes[QUADS];
     float fraction[QUADS];
