@@ -66,13 +66,10 @@ void prepare_stage(const SoftTexture& texture, const FfSampler& sampler, const F
         sampler.mip_filter == D3DTEXF_NONE ? 0 : (sampler.mip_filter == D3DTEXF_POINT ? 1 : 2);
     out->has_alpha = sampler.has_alpha;
     out->coord = stage.coord_set == 1 ? 2 : 0;
-    bool wide = true, tall = true;
-    for (int i = 0; i < texture.level_count(); ++i) {
-        wide = wide && power_of_two(texture.level(i).width);
-        tall = tall && power_of_two(texture.level(i).height);
-    }
-    out->address_u = address_kind(sampler.address_u, wide);
-    out->address_v = address_kind(sampler.address_v, tall);
+    // Halving a power of two (down to 1) gives powers of two: the top level
+    // decides for the chain.
+    out->address_u = address_kind(sampler.address_u, power_of_two(texture.level(0).width));
+    out->address_v = address_kind(sampler.address_v, power_of_two(texture.level(0).height));
     out->mode_u = sampler.address_u;
     out->mode_v = sampler.address_v;
     constexpr float K = 1.0f / 255.0f;

@@ -222,12 +222,28 @@ SOFT_INLINE U8 gather(const Levels& l, I8 index)
     return out;
 }
 
+// One byte of every lane, zero-extended.
+template <int Shift> SOFT_INLINE I8 byte_of(U8 t)
+{
+#if defined(__AVX2__) && SOFT_FAST_LANES == 8
+    // One shuffle instead of a shift and a mask: byte Shift / 8 of each lane
+    // to its bottom, zeros above.
+    constexpr int B = Shift / 8;
+    const __m256i pick = _mm256_setr_epi8(
+        B, -1, -1, -1, 4 + B, -1, -1, -1, 8 + B, -1, -1, -1, 12 + B, -1, -1, -1, B, -1, -1, -1,
+        4 + B, -1, -1, -1, 8 + B, -1, -1, -1, 12 + B, -1, -1, -1);
+    return I8(_mm256_shuffle_epi8(__m256i(t), pick));
+#else
+    return I8((t >> Shift) & 0xFF);
+#endif
+}
+
 SOFT_INLINE C8 unpack(U8 t, bool alpha)
 {
     C8 c;
-    c.r = to_float(I8((t >> 16) & 0xFF)) * BYTE_TO_FLOAT;
-    c.g = to_float(I8((t >> 8) & 0xFF)) * BYTE_TO_FLOAT;
-    c.b = to_float(I8(t & 0xFF)) * BYTE_TO_FLOAT;
+    c.r = to_float(byte_of<16>(t)) * BYTE_TO_FLOAT;
+    c.g = to_float(byte_of<8>(t)) * BYTE_TO_FLOAT;
+    c.b = to_float(byte_of<0>(t)) * BYTE_TO_FLOAT;
     c.a = alpha ? to_float(I8(t >> 24)) * BYTE_TO_FLOAT : splat(1.0f);
     return c;
 }
