@@ -43,12 +43,25 @@ struct C8 {
     F8 r, g, b, a;
 };
 
+// Lane i of the result is lane index[i] of v.
+SOFT_INLINE F8 shuffle(F8 v, I8 index)
+{
+#if defined(__clang__)
+    F8 out;
+    for (int i = 0; i < LANES; ++i)
+        out[i] = v[index[i]];
+    return out;
+#else
+    return __builtin_shuffle(v, index);
+#endif
+}
+
 // A broadcast. (Adding the value to a zero vector would not do: 0 + -0 is +0,
 // so the compiler has to keep the addition.)
 SOFT_INLINE F8 splat(float v)
 {
     F8 first = {v};
-    return __builtin_shuffle(first, I8{});
+    return shuffle(first, I8{});
 }
 
 SOFT_INLINE I8 splat_int(int v)
@@ -100,7 +113,7 @@ SOFT_INLINE F8 floor8(F8 x)
 {
     F8 t = to_float(to_int(x));
     t = t > x ? t - 1.0f : t;
-    return (x < splat(8388608.0f)) & (x > splat(-8388608.0f)) ? t : x;
+    return ((x < splat(8388608.0f)) & (x > splat(-8388608.0f))) ? t : x;
 }
 
 SOFT_INLINE unsigned lane_bits(I8 mask)
@@ -405,11 +418,11 @@ SOFT_INLINE void levels_of_detail(const SoftFastStage& s, F8 u, F8 v, float (&la
 {
     const I8 left = corner_lanes(0, 0), right = corner_lanes(1, 0), below = corner_lanes(0, 1);
     const F8 width = splat(s.top_width), height = splat(s.top_height);
-    F8 u0 = __builtin_shuffle(u, left), v0 = __builtin_shuffle(v, left);
-    F8 dudx = (__builtin_shuffle(u, right) - u0) * width;
-    F8 dvdx = (__builtin_shuffle(v, right) - v0) * height;
-    F8 dudy = (__builtin_shuffle(u, below) - u0) * width;
-    F8 dvdy = (__builtin_shuffle(v, below) - v0) * height;
+    F8 u0 = shuffle(u, left), v0 = shuffle(v, left);
+    F8 dudx = (shuffle(u, right) - u0) * width;
+    F8 dvdx = (shuffle(v, right) - v0) * height;
+    F8 dudy = (shuffle(u, below) - u0) * width;
+    F8 dvdy = (shuffle(v, below) - v0) * height;
     F8 across = dudx * dudx + dvdx * dvdx, down = dudy * dudy + dvdy * dvdy;
     F8 rho = across < down ? down : across;
     for (int q = 0; q < QUADS; ++q) {
