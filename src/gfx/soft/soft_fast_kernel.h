@@ -242,9 +242,9 @@ template <int Shift> SOFT_INLINE I8 byte_of(U8 t)
     // One shuffle instead of a shift and a mask: byte Shift / 8 of each lane
     // to its bottom, zeros above.
     constexpr int B = Shift / 8;
-    const __m256i pick = _mm256_setr_epi8(
-        B, -1, -1, -1, 4 + B, -1, -1, -1, 8 + B, -1, -1, -1, 12 + B, -1, -1, -1, B, -1, -1, -1,
-        4 + B, -1, -1, -1, 8 + B, -1, -1, -1, 12 + B, -1, -1, -1);
+    const __m256i pick =
+        _mm256_setr_epi8(B, -1, -1, -1, 4 + B, -1, -1, -1, 8 + B, -1, -1, -1, 12 + B, -1, -1, -1, B,
+                         -1, -1, -1, 4 + B, -1, -1, -1, 8 + B, -1, -1, -1, 12 + B, -1, -1, -1);
     return I8(_mm256_shuffle_epi8(__m256i(t), pick));
 #else
     return I8((t >> Shift) & 0xFF);
