@@ -240,7 +240,7 @@ std::vector<uint32_t> render_random_states(Device& d, uint32_t seed)
                                D3DTADDRESS_BORDER};
     const DWORD filters[] = {D3DTEXF_NONE, D3DTEXF_POINT, D3DTEXF_LINEAR, D3DTEXF_ANISOTROPIC};
     const float biases[] = {0.0f, 0.0f, -1.5f, 0.7f};
-    const float reaches[] = {0.05f, 1.0f, 8.0f, 300.0f, 1e8f};
+    const float reaches[] = {0.05f, 1.0f, 8.0f, 300.0f, 1e8f, 1e21f};
     const DWORD fogs[] = {D3DFOG_LINEAR, D3DFOG_EXP, D3DFOG_EXP2};
     const DWORD blends[] = {D3DBLEND_ZERO,         D3DBLEND_ONE,          D3DBLEND_SRCCOLOR,
                             D3DBLEND_INVSRCCOLOR,  D3DBLEND_SRCALPHA,     D3DBLEND_INVSRCALPHA,
@@ -297,7 +297,9 @@ std::vector<uint32_t> render_random_states(Device& d, uint32_t seed)
         dev->SetRenderState(D3DRS_CULLMODE, DWORD(lcg.next(1.0f, 3.99f)));
 
         // Texture coordinates that magnify, minify and run far outside the
-        // texture; some triangles much larger than the target.
+        // texture, up to an infinite level of detail (which once sent the
+        // reference's nearest-level mip selection before the first level);
+        // some triangles much larger than the target.
         float reach = pick(lcg, reaches);
         float size = batch % 7 == 3 ? 40.0f : 1.0f;
         std::vector<Vertex> vertices;

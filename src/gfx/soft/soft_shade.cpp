@@ -127,7 +127,10 @@ Colour sample(const Sampler& s, float u, float v, float lambda)
     if (s.mip_filter == D3DTEXF_NONE || base == last)
         return sample_level(s, base, s.min_filter, u, v);
     if (s.mip_filter == D3DTEXF_POINT) {
-        int level = std::min(base + int(std::floor(lambda + 0.5f)), last);
+        // A finite quad's lambda is below 64; runaway coordinates can make it
+        // infinite, which must not reach the integer conversion (it would
+        // pick a level before the first).
+        int level = std::min(base + int(std::floor(std::min(lambda, 64.0f) + 0.5f)), last);
         return sample_level(s, level, s.min_filter, u, v);
     }
     // Linear between the two nearest levels; the anisotropic mip filter has no
