@@ -130,14 +130,6 @@ SOFT_INLINE unsigned lane_bits(I8 mask)
 #endif
 }
 
-SOFT_INLINE I8 bits_to_lanes(unsigned bits)
-{
-    I8 lanes;
-    for (int i = 0; i < LANES; ++i)
-        lanes[i] = (bits >> i) & 1 ? -1 : 0;
-    return lanes;
-}
-
 // ---- Sampling --------------------------------------------------------------
 
 // One level per quad: where its texels are and its size.
