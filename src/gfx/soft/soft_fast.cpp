@@ -13,6 +13,7 @@ namespace
 bool cpu_has_avx2()
 {
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    __builtin_cpu_init(); // in case this runs before the library's own start-up
     return __builtin_cpu_supports("avx2");
 #else
     return false;
