@@ -385,6 +385,16 @@ void set_texel(IDirect3DTexture8* t, uint32_t colour)
     t->UnlockRect(0);
 }
 
+// A 1 x 1 texture of `colour`, bound to stage 0.
+IDirect3DTexture8* bind_texel(Device& d, uint32_t colour)
+{
+    IDirect3DTexture8* t = nullptr;
+    EXPECT_EQ(d.device->CreateTexture(1, 1, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
+    set_texel(t, colour);
+    d.device->SetTexture(0, t);
+    return t;
+}
+
 class SoftSceneOrder : public ::testing::TestWithParam<bool> // true: the reference device
 {
   protected:
@@ -401,10 +411,7 @@ TEST_P(SoftSceneOrder, TextureLocksSplitQueuedDrawsFromLaterOnes)
 {
     Device d(GetParam(), 64, 48);
     setup_2d(d);
-    IDirect3DTexture8* t = nullptr;
-    ASSERT_EQ(d.device->CreateTexture(1, 1, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
-    set_texel(t, 0xFF0000);
-    d.device->SetTexture(0, t);
+    IDirect3DTexture8* t = bind_texel(d, 0xFF0000);
     d.draw(D3DPT_TRIANGLEFAN, flat(0, 0, 32, 48, 0.5f), 2);
     set_texel(t, 0x00FF00); // through the texture
     d.draw(D3DPT_TRIANGLEFAN, flat(32, 0, 64, 48, 0.5f), 2);
@@ -430,10 +437,7 @@ TEST_P(SoftSceneOrder, BackBufferLocksAndClearsComeAfterQueuedDraws)
 {
     Device d(GetParam(), 64, 48);
     setup_2d(d);
-    IDirect3DTexture8* t = nullptr;
-    ASSERT_EQ(d.device->CreateTexture(1, 1, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
-    set_texel(t, 0xFFFFFF);
-    d.device->SetTexture(0, t);
+    IDirect3DTexture8* t = bind_texel(d, 0xFFFFFF);
     d.device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x000000, 1.0f, 0);
     d.draw(D3DPT_TRIANGLEFAN, flat(0, 0, 64, 24, 0.5f), 2); // the lower half, y up
 

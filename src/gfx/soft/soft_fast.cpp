@@ -114,11 +114,6 @@ bool soft_simd_use(SoftSimd simd)
     return true;
 }
 
-SoftSimd soft_simd_active()
-{
-    return active_simd().load();
-}
-
 const char* soft_simd_name(SoftSimd simd)
 {
     return simd == SoftSimd::avx2 ? "avx2" : "sse2";
@@ -136,7 +131,7 @@ void soft_fast_prepare(const SoftDrawContext& context, SoftFastDraw* draw)
     const FfKey& key = context.draw.key;
     draw->context = context;
     const SoftFastRaster* table =
-        soft_simd_active() == SoftSimd::avx2 ? soft_fast_avx2 : soft_fast_sse2;
+        active_simd().load() == SoftSimd::avx2 ? soft_fast_avx2 : soft_fast_sse2;
     draw->raster = table[soft_fast_variant(key)];
     for (int s = 0; s < FF_STAGES; ++s) {
         draw->stage[s] = SoftFastStage{};
@@ -146,9 +141,7 @@ void soft_fast_prepare(const SoftDrawContext& context, SoftFastDraw* draw)
     }
     // Without lights or a material, lighting leaves the colour black with
     // alpha 0; unlit vertices without a colour are opaque white.
-    float diffuse = key.lit ? 0.0f : 1.0f;
-    for (float& channel : draw->diffuse)
-        channel = diffuse;
+    draw->diffuse = key.lit ? 0.0f : 1.0f;
     draw->fog_range = context.draw.params.fog_end - context.draw.params.fog_start;
     draw->need_alpha = needs_alpha(key);
 }

@@ -17,11 +17,10 @@ enum class SoftSimd { sse2, avx2 };
 
 // What the processor runs best; sse2 where AVX2 is missing or not built.
 SoftSimd soft_simd_best();
-// The set new draws are prepared for: the best one, unless a caller (or the
-// STORM_SIMD environment variable, "sse2" or "avx2") asked for another that
-// the processor runs. Returns false, changing nothing, when it cannot.
+// Chooses the set new draws are prepared for (at start the best one, or
+// SSE2 when the STORM_SIMD environment variable says "sse2"). Returns false,
+// changing nothing, when the processor cannot run it.
 bool soft_simd_use(SoftSimd simd);
-SoftSimd soft_simd_active();
 const char* soft_simd_name(SoftSimd simd);
 
 // How one stage samples, resolved from its sampler and texture.
@@ -50,7 +49,7 @@ struct SoftFastDraw {
     SoftDrawContext context;
     SoftFastRaster raster;
     SoftFastStage stage[FF_STAGES];
-    float diffuse[4];   // the colour a stage reads as diffuse
+    float diffuse;      // every channel of the colour a stage reads as diffuse
     float fog_range;    // fog_end - fog_start
     uint8_t need_alpha; // some stage or the blend reads an alpha
 };

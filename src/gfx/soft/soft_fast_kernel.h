@@ -717,8 +717,7 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
     F8 w = select(inv_w != splat(0.0f), 1.0f / inv_w, splat(0.0f));
 
     const bool alpha = draw.need_alpha != 0;
-    const C8 diffuse =
-        splat_colour(draw.diffuse[0], draw.diffuse[1], draw.diffuse[2], draw.diffuse[3]);
+    const C8 diffuse = splat_colour(draw.diffuse, draw.diffuse, draw.diffuse, draw.diffuse);
     C8 current = diffuse;
     for (int s = 0; s < Stages; ++s) {
         const FfStage& st = key.stage[s];
