@@ -1,16 +1,18 @@
 # The golden flight on the reference device and on the tiled one with 1, 2
-# and 5 threads, and with the SSE2 kernel where the processor would pick
-# AVX2: every frame must be the same to the last bit, whatever the number of
+# and 5 threads, and held to the AVX2 and SSE2 kernels where the processor
+# would pick a wider one: every frame must be the same to the last bit, whatever the number of
 # threads, the instruction set and the order the tiles were finished in.
 set(FRAMES 1 100 300)
 file(REMOVE_RECURSE ${WORKDIR})
 string(REPLACE ";" "," SHOT_LIST "${FRAMES}")
 
-set(RUNS ref threads1 threads2 threads5 sse2)
+set(RUNS ref threads1 threads2 threads5 avx2 sse2)
 set(ref_ARGS --renderer ref)
 set(threads1_ARGS --renderer soft --threads 1)
 set(threads2_ARGS --renderer soft --threads 2)
 set(threads5_ARGS --renderer soft --threads 5)
+set(avx2_ARGS --renderer soft --threads 2)
+set(avx2_ENV STORM_SIMD=avx2)
 set(sse2_ARGS --renderer soft --threads 2)
 set(sse2_ENV STORM_SIMD=sse2)
 foreach(run ${RUNS})
@@ -31,7 +33,7 @@ foreach(frame ${FRAMES})
   math(EXPR pad "6 - ${digits}")
   string(REPEAT "0" ${pad} zeros)
   set(name "frame-${zeros}${frame}.png")
-  foreach(run threads1 threads2 threads5 sse2)
+  foreach(run threads1 threads2 threads5 avx2 sse2)
     execute_process(COMMAND ${IMGDIFF} ${WORKDIR}/ref/${name} ${WORKDIR}/${run}/${name} 0 0
                     RESULT_VARIABLE diff_rc)
     if(NOT diff_rc EQUAL 0)

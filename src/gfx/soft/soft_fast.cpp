@@ -10,23 +10,33 @@
 namespace
 {
 
-bool cpu_has_avx2()
+bool cpu_runs(SoftSimd simd)
 {
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
     __builtin_cpu_init(); // in case this runs before the library's own start-up
-    return __builtin_cpu_supports("avx2");
+    switch (simd) {
+    case SoftSimd::avx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+    case SoftSimd::avx2:
+        return __builtin_cpu_supports("avx2");
+    default:
+        return true;
+    }
 #else
-    return false;
+    return simd == SoftSimd::sse2;
 #endif
 }
 
 // The set chosen at start: the best, unless STORM_SIMD names a lesser one.
 SoftSimd initial_simd()
 {
+    SoftSimd best = soft_simd_best();
     const char* asked = std::getenv("STORM_SIMD");
-    if (asked && std::strcmp(asked, "sse2") == 0)
-        return SoftSimd::sse2;
-    return soft_simd_best();
+    for (SoftSimd simd : {SoftSimd::sse2, SoftSimd::avx2})
+        if (asked && std::strcmp(asked, soft_simd_name(simd)) == 0 && simd < best)
+            return simd;
+    return best;
 }
 
 std::atomic<SoftSimd>& active_simd()
@@ -103,12 +113,15 @@ bool needs_alpha(const FfKey& key)
 
 SoftSimd soft_simd_best()
 {
-    return cpu_has_avx2() ? SoftSimd::avx2 : SoftSimd::sse2;
+    for (SoftSimd simd : {SoftSimd::avx512, SoftSimd::avx2})
+        if (cpu_runs(simd))
+            return simd;
+    return SoftSimd::sse2;
 }
 
 bool soft_simd_use(SoftSimd simd)
 {
-    if (simd == SoftSimd::avx2 && !cpu_has_avx2())
+    if (!cpu_runs(simd))
         return false;
     active_simd().store(simd);
     return true;
@@ -116,7 +129,14 @@ bool soft_simd_use(SoftSimd simd)
 
 const char* soft_simd_name(SoftSimd simd)
 {
-    return simd == SoftSimd::avx2 ? "avx2" : "sse2";
+    switch (simd) {
+    case SoftSimd::avx512:
+        return "avx512";
+    case SoftSimd::avx2:
+        return "avx2";
+    default:
+        return "sse2";
+    }
 }
 
 int soft_fast_variant(const FfKey& key)
@@ -130,8 +150,10 @@ void soft_fast_prepare(const SoftDrawContext& context, SoftFastDraw* draw)
 {
     const FfKey& key = context.draw.key;
     draw->context = context;
-    const SoftFastRaster* table =
-        active_simd().load() == SoftSimd::avx2 ? soft_fast_avx2 : soft_fast_sse2;
+    SoftSimd simd = active_simd().load();
+    const SoftFastRaster* table = simd == SoftSimd::avx512 ? soft_fast_avx512
+                                  : simd == SoftSimd::avx2 ? soft_fast_avx2
+                                                           : soft_fast_sse2;
     draw->raster = table[soft_fast_variant(key)];
     for (int s = 0; s < FF_STAGES; ++s) {
         draw->stage[s] = SoftFastStage{};

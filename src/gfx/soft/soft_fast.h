@@ -1,24 +1,24 @@
 // The fast rasterizer of the tiled device. It computes exactly what the
 // straightforward path (soft_raster.cpp, soft_shade.cpp) computes, the same
-// float operations in the same order, but eight pixels at a time: a block of
-// two 2 x 2 quads side by side, one pixel per vector lane. Everything the
+// float operations in the same order, but a block of 2 x 2 quads side by
+// side at a time, one pixel per vector lane. Everything the
 // device state decides is resolved once per draw (soft_fast_prepare): the
 // kernel variant for the stage count, fog, blending and depth test, the
 // samplers' level chains, filters and addressing. The kernel is compiled
-// twice, for SSE2 and for AVX2, and the better one the processor runs is
-// chosen when the program starts.
+// for SSE2 (one quad), AVX2 (two) and AVX-512 (four), and the best one the
+// processor runs is chosen when the program starts.
 #pragma once
 #include <cstdint>
 
 #include "gfx/soft/soft_pipeline.h"
 
 // The instruction sets the kernel is built for.
-enum class SoftSimd { sse2, avx2 };
+enum class SoftSimd { sse2, avx2, avx512 };
 
-// What the processor runs best; sse2 where AVX2 is missing or not built.
+// What the processor runs best; sse2 where nothing wider is.
 SoftSimd soft_simd_best();
 // Chooses the set new draws are prepared for (at start the best one, or
-// SSE2 when the STORM_SIMD environment variable says "sse2"). Returns false,
+// a lesser one the STORM_SIMD environment variable names: "sse2" or "avx2"). Returns false,
 // changing nothing, when the processor cannot run it.
 bool soft_simd_use(SoftSimd simd);
 const char* soft_simd_name(SoftSimd simd);
@@ -62,3 +62,4 @@ int soft_fast_variant(const FfKey& key);
 constexpr int SOFT_FAST_VARIANTS = 3 * 2 * 2 * 2;
 extern const SoftFastRaster soft_fast_sse2[SOFT_FAST_VARIANTS];
 extern const SoftFastRaster soft_fast_avx2[SOFT_FAST_VARIANTS];
+extern const SoftFastRaster soft_fast_avx512[SOFT_FAST_VARIANTS];

@@ -4,9 +4,10 @@
 // only compiler builtins, so no code built for one set can be linked into the
 // other's callers.
 //
-// A block is one vector of SOFT_FAST_LANES pixels: 4 x 2 (two 2 x 2 quads
-// side by side) in eight lanes where the set has 256-bit vectors, one quad in
-// four lanes where it has 128-bit ones; the top row comes first. Every value is
+// A block is one vector of SOFT_FAST_LANES pixels, 2 x 2 quads side by side:
+// 8 x 2 (four quads) in sixteen lanes where the set has 512-bit vectors,
+// 4 x 2 in eight lanes with 256-bit ones, one quad in four lanes with 128-bit
+// ones; the top row comes first. Every value is
 // computed with the float operations of soft_raster.cpp and soft_shade.cpp in
 // their order, per lane, so each pixel comes out as the straightforward path
 // has it; the build keeps the compiler from fusing multiplies and adds.
@@ -118,7 +119,9 @@ SOFT_INLINE F8 floor8(F8 x)
 
 SOFT_INLINE unsigned lane_bits(I8 mask)
 {
-#if defined(__AVX2__) && SOFT_FAST_LANES == 8
+#if defined(__AVX512F__) && SOFT_FAST_LANES == 16
+    return unsigned(_mm512_cmplt_epi32_mask(__m512i(mask), _mm512_setzero_si512()));
+#elif defined(__AVX2__) && SOFT_FAST_LANES == 8
     return unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(__m256i(mask))));
 #elif defined(__SSE2__) && SOFT_FAST_LANES == 4
     return unsigned(_mm_movemask_ps(_mm_castsi128_ps(__m128i(mask))));
@@ -216,7 +219,11 @@ SOFT_INLINE I8 address(I8 i, I8 size, uint8_t kind, uint32_t mode, I8* border)
 
 SOFT_INLINE U8 gather(const Levels& l, I8 index)
 {
-#if defined(__AVX2__) && SOFT_FAST_LANES == 8
+#if defined(__AVX512F__) && SOFT_FAST_LANES == 16
+    if (l.shared)
+        return U8(_mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, __m512i(index),
+                                              l.texels[0], 4));
+#elif defined(__AVX2__) && SOFT_FAST_LANES == 8
     if (l.shared)
         return U8(
             _mm256_i32gather_epi32(reinterpret_cast<const int*>(l.texels[0]), __m256i(index), 4));
@@ -230,7 +237,15 @@ SOFT_INLINE U8 gather(const Levels& l, I8 index)
 // One byte of every lane, zero-extended.
 template <int Shift> SOFT_INLINE I8 byte_of(U8 t)
 {
-#if defined(__AVX2__) && SOFT_FAST_LANES == 8
+#if defined(__AVX512BW__) && SOFT_FAST_LANES == 16
+    typedef char Bytes __attribute__((vector_size(64)));
+    constexpr char B = Shift / 8, Z = -1;
+    constexpr Bytes pick = {B, Z, Z, Z, 4 + B, Z, Z, Z, 8 + B, Z, Z, Z, 12 + B, Z, Z, Z,
+                            B, Z, Z, Z, 4 + B, Z, Z, Z, 8 + B, Z, Z, Z, 12 + B, Z, Z, Z,
+                            B, Z, Z, Z, 4 + B, Z, Z, Z, 8 + B, Z, Z, Z, 12 + B, Z, Z, Z,
+                            B, Z, Z, Z, 4 + B, Z, Z, Z, 8 + B, Z, Z, Z, 12 + B, Z, Z, Z};
+    return I8(_mm512_shuffle_epi8(__m512i(t), __m512i(pick)));
+#elif defined(__AVX2__) && SOFT_FAST_LANES == 8
     // One shuffle instead of a shift and a mask: byte Shift / 8 of each lane
     // to its bottom, zeros above.
     constexpr int B = Shift / 8;
@@ -279,7 +294,21 @@ SOFT_INLINE void gather_pairs(const Levels& l, I8 index, U8* left, U8* right)
 {
     int32_t at[LANES];
     __builtin_memcpy(at, &index, sizeof at);
-#if defined(__AVX2__) && SOFT_FAST_LANES == 8
+#if defined(__AVX512F__) && SOFT_FAST_LANES == 16
+    auto pair = [&](int lane) {
+        long long word;
+        __builtin_memcpy(&word, l.texels[quad_of_lane(lane)] + at[lane], sizeof word);
+        return word;
+    };
+    // Lanes 0-7 and 8-15, each as left, right, left, right ...
+    __m512i low =
+        _mm512_set_epi64(pair(7), pair(6), pair(5), pair(4), pair(3), pair(2), pair(1), pair(0));
+    __m512i high = _mm512_set_epi64(pair(15), pair(14), pair(13), pair(12), pair(11), pair(10),
+                                    pair(9), pair(8));
+    const I8 even = {0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30};
+    *left = U8(_mm512_permutex2var_epi32(low, __m512i(even), high));
+    *right = U8(_mm512_permutex2var_epi32(low, __m512i(even + 1), high));
+#elif defined(__AVX2__) && SOFT_FAST_LANES == 8
     auto pair = [&](int lane) {
         long long word;
         __builtin_memcpy(&word, l.texels[quad_of_lane(lane)] + at[lane], sizeof word);
