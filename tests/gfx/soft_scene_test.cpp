@@ -1,15 +1,17 @@
 // The tiled software device against the reference device: a dense frame of
 // overlapping, blended, fogged and clipped triangles must come out the same
 // to the bit for any thread count and tile size; locks and clears in the
-// middle of a frame must see exactly the draws made before them; a texture
-// released while draws that sample it are queued must live until they are
-// rendered. And the thread pool runs every job of every batch exactly once.
+// middle of a frame must see exactly the draws made before them, and a
+// texture written while a frame that samples it is rendered must not change
+// that frame; a texture released while draws that sample it are queued must
+// live until they are rendered. And the thread pool runs every job of every batch exactly once.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
 #include <vector>
 
+#include "gfx/backend.h"
 #include "gfx/d3d8.h"
 #include "gfx/math3d.h"
 #include "gfx/soft/soft_device.h"
@@ -464,6 +466,43 @@ TEST_P(SoftSceneOrder, BackBufferLocksAndClearsComeAfterQueuedDraws)
     EXPECT_EQ(f[size_t(40 * 64 + 50)] & 0xFFFFFF, 0x00FF00u); // in front of it
     d.device->SetTexture(0, nullptr);
     t->Release();
+}
+
+// What the window was handed, frame by frame.
+std::vector<std::vector<uint32_t>> g_shown;
+
+void keep_shown(HWND, const uint32_t* pixels, int width, int height, int)
+{
+    g_shown.emplace_back(pixels, pixels + size_t(width) * size_t(height));
+}
+
+TEST_P(SoftSceneOrder, TheWindowGetsEveryFrameWithTheTexelsItWasDrawnWith)
+{
+    // The texture is rewritten right after each Present, while the frame that
+    // sampled it may still be rendering; that frame must keep what it saw.
+    const uint32_t colours[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0x00FFFF};
+    g_shown.clear();
+    gfx_set_present_target(keep_shown);
+    {
+        Device d(GetParam(), 64, 48);
+        setup_2d(d);
+        IDirect3DTexture8* t = bind_texel(d, colours[0]);
+        for (int frame = 0; frame < 4; ++frame) {
+            d.device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+            for (int layer = 0; layer < 400; ++layer) // enough to keep the threads busy
+                d.draw(D3DPT_TRIANGLEFAN, flat(0, 0, 64, 48, 0.5f), 2);
+            d.device->Present(nullptr, nullptr, nullptr, nullptr);
+            set_texel(t, colours[frame + 1]);
+        }
+        d.device->Present(nullptr, nullptr, nullptr, nullptr);
+        d.device->SetTexture(0, nullptr);
+        t->Release();
+    }
+    gfx_set_present_target(nullptr);
+    ASSERT_GE(g_shown.size(), 4u);
+    for (size_t frame = 0; frame < 4; ++frame)
+        EXPECT_EQ(g_shown[frame][size_t(20 * 64 + 30)] & 0xFFFFFF, colours[frame])
+            << "frame " << frame;
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, SoftSceneOrder, ::testing::Values(true, false),

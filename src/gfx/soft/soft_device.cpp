@@ -5,8 +5,11 @@
 // with a snapshot of the state. The default device queues draws in its scene
 // (soft_scene.cpp) and renders them tile by tile on its threads when the
 // pixels are wanted: at Present, at a lock of the back buffer or of a texture
-// queued draws sample, and before a clear that would land on them. Present
-// hands the finished frame to the platform window, or keeps it when headless.
+// the open frame's draws sample, and before a clear that would land on them.
+// Present sends the frame to be rendered while the program goes on to the
+// next, and hands the one before, finished, to the platform window; the
+// reference device hands its frame over at once. Headless, the frame is
+// kept for whoever asks for the pixels.
 #include "gfx/soft/soft_device.h"
 
 #include <cstddef>
@@ -115,8 +118,10 @@ class SoftDevice final : public RefCounted<IDirect3DDevice8>
     HRESULT SetVertexShader(DWORD handle) override;
     HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT start_vertex, UINT primitive_count) override;
 
-    const uint32_t* presented(int* width, int* height) const
+    const uint32_t* presented(int* width, int* height)
     {
+        if (scene_)
+            scene_->finish();
         *width = width_;
         *height = height_;
         return presented_.data();
@@ -142,6 +147,8 @@ class SoftDevice final : public RefCounted<IDirect3DDevice8>
     TexelLevel colour_;
     std::vector<uint16_t> depth_;
     std::vector<uint32_t> presented_;
+    bool unshown_ = false; // the frame in presented_ is still to be shown, in unshown_window_
+    HWND unshown_window_ = nullptr;
     SoftScene* queue_ = nullptr; // the scene a lock of the back buffer renders first, if any
     SoftSurface back_surface_;
     SoftState state_;
@@ -354,17 +361,25 @@ HRESULT SoftDevice::EndScene()
 HRESULT SoftDevice::Present(const RECT*, const RECT*, HWND override_window, const RGNDATA*)
 {
     bool r5g6b5 = format_ == D3DFMT_R5G6B5;
-    if (scene_) {
-        // The tiles write their part of the presented frame as they finish.
-        scene_->render(presented_.data(), r5g6b5);
-    } else {
-        presented_ = colour_.texels;
-        if (r5g6b5) {
-            for (uint32_t& pixel : presented_)
-                pixel = soft_quantise_r5g6b5(pixel);
-        }
-    }
     HWND target = override_window ? override_window : window_;
+    if (scene_) {
+        // The frame submitted at the last Present goes to the window now, and
+        // this one is rendered while the program makes the next: the window
+        // shows each frame one Present late, as a driver's queue would.
+        scene_->finish();
+        if (unshown_)
+            gfx_present_pixels(unshown_window_, presented_.data(), width_, height_, width_ * 4);
+        // The tiles write their part of the presented frame as they finish.
+        scene_->submit(presented_.data(), r5g6b5);
+        unshown_ = true;
+        unshown_window_ = target;
+        return D3D_OK;
+    }
+    presented_ = colour_.texels;
+    if (r5g6b5) {
+        for (uint32_t& pixel : presented_)
+            pixel = soft_quantise_r5g6b5(pixel);
+    }
     gfx_present_pixels(target, presented_.data(), width_, height_, width_ * 4);
     return D3D_OK;
 }

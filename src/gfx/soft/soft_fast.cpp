@@ -62,14 +62,14 @@ uint8_t address_kind(uint8_t mode, bool every_level_power_of_two)
     return mode == D3DTADDRESS_CLAMP ? 1 : 2;
 }
 
-void prepare_stage(const SoftTexture& texture, const FfSampler& sampler, const FfStage& stage,
+void prepare_stage(const SoftLevelChain& chain, const FfSampler& sampler, const FfStage& stage,
                    SoftFastStage* out)
 {
-    out->levels = &texture.level(0);
-    out->last = texture.level_count() - 1;
+    out->levels = chain.level;
+    out->last = chain.count - 1;
     out->base = sampler.max_level < out->last ? sampler.max_level : out->last;
-    out->top_width = float(texture.level(out->base).width);
-    out->top_height = float(texture.level(out->base).height);
+    out->top_width = float(chain.level[out->base].width);
+    out->top_height = float(chain.level[out->base].height);
     out->lod_bias = sampler.lod_bias;
     out->mag_linear = is_linear(sampler.mag_filter);
     out->min_linear = is_linear(sampler.min_filter);
@@ -79,8 +79,8 @@ void prepare_stage(const SoftTexture& texture, const FfSampler& sampler, const F
     out->coord = stage.coord_set == 1 ? 2 : 0;
     // Halving a power of two (down to 1) gives powers of two: the top level
     // decides for the chain.
-    out->address_u = address_kind(sampler.address_u, power_of_two(texture.level(0).width));
-    out->address_v = address_kind(sampler.address_v, power_of_two(texture.level(0).height));
+    out->address_u = address_kind(sampler.address_u, power_of_two(chain.level[0].width));
+    out->address_v = address_kind(sampler.address_v, power_of_two(chain.level[0].height));
     out->mode_u = sampler.address_u;
     out->mode_v = sampler.address_v;
     constexpr float K = 1.0f / 255.0f;
@@ -146,7 +146,19 @@ int soft_fast_variant(const FfKey& key)
            (key.depth_test != 0);
 }
 
-void soft_fast_prepare(const SoftDrawContext& context, SoftFastDraw* draw)
+void soft_level_chain(const SoftTexture& texture, SoftLevelChain* chain)
+{
+    // A texture has at least one level; none has more than the bound.
+    int count = texture.level_count();
+    chain->count = count < SOFT_MAX_LEVELS ? count : SOFT_MAX_LEVELS;
+    for (int i = 0; i < chain->count; ++i) {
+        const TexelLevel& level = texture.level(i);
+        chain->level[i] = {level.texels.data(), level.width, level.height};
+    }
+}
+
+void soft_fast_prepare(const SoftDrawContext& context, const SoftLevelChain* const* chains,
+                       SoftFastDraw* draw)
 {
     const FfKey& key = context.draw.key;
     draw->context = context;
@@ -157,9 +169,8 @@ void soft_fast_prepare(const SoftDrawContext& context, SoftFastDraw* draw)
     draw->raster = table[soft_fast_variant(key)];
     for (int s = 0; s < FF_STAGES; ++s) {
         draw->stage[s] = SoftFastStage{};
-        if (s < key.stages && context.texture[s])
-            prepare_stage(*context.texture[s], context.draw.sampler[s], key.stage[s],
-                          &draw->stage[s]);
+        if (s < key.stages && context.texture[s] && chains[s])
+            prepare_stage(*chains[s], context.draw.sampler[s], key.stage[s], &draw->stage[s]);
     }
     // Without lights or a material, lighting leaves the colour black with
     // alpha 0; unlit vertices without a colour are opaque white.

@@ -23,9 +23,22 @@ SoftSimd soft_simd_best();
 bool soft_simd_use(SoftSimd simd);
 const char* soft_simd_name(SoftSimd simd);
 
+// A texture's levels as queued draws read them: where the texels of each
+// level were when the frame first sampled the texture. A writer that comes
+// later gets new texels, so the draws never read a level being written.
+constexpr int SOFT_MAX_LEVELS = 16; // a 32768-texel side; the device's limit is far below
+struct SoftLevelView {
+    const uint32_t* texels;
+    int width, height;
+};
+struct SoftLevelChain {
+    SoftLevelView level[SOFT_MAX_LEVELS];
+    int count;
+};
+
 // How one stage samples, resolved from its sampler and texture.
 struct SoftFastStage {
-    const TexelLevel* levels;    // the texture's level chain
+    const SoftLevelView* levels; // the texture's level chain
     int base, last;              // most detailed level in use; least detailed level
     float top_width, top_height; // size of level `base`, for the level of detail
     float lod_bias;
@@ -54,8 +67,12 @@ struct SoftFastDraw {
     uint8_t need_alpha; // some stage or the blend reads an alpha
 };
 
-// Resolves `context` for the kernel of the active instruction set.
-void soft_fast_prepare(const SoftDrawContext& context, SoftFastDraw* draw);
+// Resolves `context` for the kernel of the active instruction set; stage s
+// reads the levels of chains[s] (null where it samples nothing).
+void soft_fast_prepare(const SoftDrawContext& context, const SoftLevelChain* const* chains,
+                       SoftFastDraw* draw);
+// The levels of `texture` as they are now.
+void soft_level_chain(const SoftTexture& texture, SoftLevelChain* chain);
 
 // The kernels, one table per instruction set, indexed by soft_fast_variant.
 int soft_fast_variant(const FfKey& key);

@@ -155,9 +155,9 @@ SOFT_INLINE Levels levels_of(const SoftFastStage& s, const int (&level)[QUADS])
 {
     Levels l;
     if (level_shared(level)) {
-        const TexelLevel& chosen = s.levels[level[0]];
+        const SoftLevelView& chosen = s.levels[level[0]];
         for (int q = 0; q < QUADS; ++q)
-            l.texels[q] = chosen.texels.data();
+            l.texels[q] = chosen.texels;
         l.shared = true;
         l.width = splat_int(chosen.width);
         l.height = splat_int(chosen.height);
@@ -168,8 +168,8 @@ SOFT_INLINE Levels levels_of(const SoftFastStage& s, const int (&level)[QUADS])
     int width[QUADS], height[QUADS];
     l.shared = true;
     for (int q = 0; q < QUADS; ++q) {
-        const TexelLevel& chosen = s.levels[level[q]];
-        l.texels[q] = chosen.texels.data();
+        const SoftLevelView& chosen = s.levels[level[q]];
+        l.texels[q] = chosen.texels;
         l.shared = l.shared && level[q] == level[0];
         width[q] = chosen.width;
         height[q] = chosen.height;

@@ -1,6 +1,7 @@
 // Objects and pipeline state shared by the files of the software backend.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "gfx/backend_objects.h"
@@ -8,24 +9,31 @@
 #include "gfx/fixed_function.h"
 
 class SoftScene;
+class SoftTexture;
+struct SoftLevelChain;
 
-// A surface over memory that queued draws may read or write: a lock renders
-// the queue first, so queued draws see the contents from before the lock and
-// the caller sees (and may change) what they produced.
+// A surface over memory that queued draws may read or write. Locking the
+// back buffer renders the queue first, so the caller sees (and may change)
+// what the draws produced. Locking a texture level leaves queued draws
+// reading the contents from before the lock (see SoftScene::before_write).
 class SoftSurface final : public MemorySurface
 {
   public:
-    // `queue` points at where the owner keeps the scene whose draws use the
-    // surface, null while there is none.
+    // The back buffer: `queue` points at where the device keeps its scene,
+    // null while there is none.
     SoftSurface(IUnknown8* owner, TexelLevel* level, D3DFORMAT format, D3DPOOL pool,
                 SoftScene* const* queue)
         : MemorySurface(owner, level, format, pool), queue_(queue)
     {
     }
+    // A level of `texture`.
+    SoftSurface(SoftTexture* texture, TexelLevel* level, D3DFORMAT format, D3DPOOL pool);
     HRESULT LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
 
   private:
-    SoftScene* const* queue_;
+    SoftScene* const* queue_ = nullptr;
+    SoftTexture* texture_ = nullptr;
+    TexelLevel* level_ = nullptr;
 };
 
 class SoftTexture final : public LeveledTexture<SoftSurface>
@@ -38,8 +46,11 @@ class SoftTexture final : public LeveledTexture<SoftSurface>
     D3DFORMAT format() const { return format_; }
 
     // The scene whose queued draws sample this texture (it holds a reference
-    // until it has rendered them), or null.
+    // until it has rendered them), or null; the newest of its frames that
+    // does, and the levels as that frame's draws read them.
     SoftScene* queued_in = nullptr;
+    uint64_t queued_frame = 0;
+    const SoftLevelChain* queued_chain = nullptr;
 
   private:
     D3DFORMAT format_;

@@ -1,14 +1,25 @@
 // Resources of the software device: textures with their mip levels and
 // vertex buffers, all in plain memory (the levels are the backends' common
 // ones). A second lock of a locked object is refused, as on hardware. A
-// lock of a surface that queued draws use renders them first; vertex
-// buffers need no such care, as draws read their vertices when they are made.
+// lock of a surface that queued draws use goes through their scene first;
+// vertex buffers need no such care, as draws read their vertices when they
+// are made.
 #include "gfx/soft/soft_internal.h"
 #include "gfx/soft/soft_scene.h"
 
+SoftSurface::SoftSurface(SoftTexture* texture, TexelLevel* level, D3DFORMAT format, D3DPOOL pool)
+    : MemorySurface(texture, level, format, pool), texture_(texture), level_(level)
+{
+}
+
 HRESULT SoftSurface::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags)
 {
-    soft_scene_render(*queue_);
+    if (texture_) {
+        if (texture_->queued_in)
+            texture_->queued_in->before_write(texture_, level_);
+    } else {
+        soft_scene_render(*queue_);
+    }
     return MemorySurface::LockRect(locked, rect, flags);
 }
 
@@ -17,7 +28,7 @@ SoftTexture::SoftTexture(int width, int height, int levels, D3DFORMAT format, D3
 {
     make_level_chain(&levels_, width, height, levels);
     for (TexelLevel& level : levels_)
-        surfaces_.push_back(new SoftSurface(this, &level, format, pool, &queued_in));
+        surfaces_.push_back(new SoftSurface(this, &level, format, pool));
 }
 
 HRESULT SoftVertexBuffer::Lock(UINT offset, UINT size, BYTE** data, DWORD)

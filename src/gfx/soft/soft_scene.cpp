@@ -2,13 +2,17 @@
 // it is made, with the same stages as the immediate path; each set-up
 // triangle is stored once and its index appended to the bin of every tile
 // its bounds touch, unless one of its edges leaves the whole tile outside.
-// The draw's fixed-function description and texture pointers are copied,
-// never read from the device later. Rendering runs one job per tile: the
-// queued clear, then the tile's triangles in submission order clipped to the
-// tile, then (for Present) the tile's part of the presented frame. Tiles are
-// disjoint and start on even pixels, so no 2 x 2 quad straddles two of them
-// and every pixel is computed exactly as the immediate path computes it,
-// whichever thread takes the tile.
+// The draw's fixed-function description and the texels it samples are
+// captured, never read from the device later. Rendering runs one job per
+// tile: the queued clear, then the tile's triangles in submission order
+// clipped to the tile, then (when presenting) the tile's part of the
+// presented frame. Tiles are disjoint and start on even pixels, so no 2 x 2
+// quad straddles two of them and every pixel is computed exactly as the
+// immediate path computes it, whichever thread takes the tile.
+//
+// Two frames take turns: one in flight, rendered by the workers, and one
+// open, taking draws on the device's thread. Only that thread moves frames
+// along (submit, finish), holds and releases textures, and swaps texels.
 #include "gfx/soft/soft_scene.h"
 
 #include <algorithm>
@@ -18,58 +22,69 @@ SoftScene::SoftScene(const SoftTarget& target, int tile_size, int threads)
 {
     tiles_x_ = (target.width + tile_size - 1) / tile_size;
     tiles_y_ = (target.height + tile_size - 1) / tile_size;
-    bins_.resize(size_t(tiles_x_) * size_t(tiles_y_));
+    for (Frame& frame : frames_)
+        frame.bins.resize(size_t(tiles_x_) * size_t(tiles_y_));
+    open_->serial = 1;
 }
 
 SoftScene::~SoftScene()
 {
-    reset();
+    finish();
+    retire(open_);
 }
 
-void SoftScene::reset()
+void SoftScene::retire(Frame* frame)
 {
-    for (SoftTexture* texture : held_) {
-        texture->queued_in = nullptr;
+    for (SoftTexture* texture : frame->held) {
+        // Unless a later frame holds it too.
+        if (texture->queued_in == this && texture->queued_frame == frame->serial)
+            texture->queued_in = nullptr;
         texture->Release();
     }
-    held_.clear();
-    draws_.clear();
-    triangles_.clear();
-    for (std::vector<uint32_t>& bin : bins_)
+    frame->held.clear();
+    frame->chains.clear();
+    frame->retired.clear();
+    frame->renamed.clear();
+    frame->draws.clear();
+    frame->triangles.clear();
+    for (std::vector<uint32_t>& bin : frame->bins)
         bin.clear();
-    clear_colour_ = clear_depth_ = false;
+    frame->clear_colour = frame->clear_depth = false;
+    frame->presented = nullptr;
 }
 
-void SoftScene::hold_textures(const SoftState& state, const SoftDrawContext& context)
+const SoftLevelChain* SoftScene::hold_texture(SoftTexture* texture)
 {
-    for (int s = 0; s < FF_STAGES; ++s) {
-        if (!context.texture[s])
-            continue;
-        SoftTexture* texture = state.texture[s];
-        if (texture->queued_in == this)
-            continue;
-        // A texture read by another device's queue: that queue goes first.
-        soft_scene_render(texture->queued_in);
-        texture->queued_in = this;
-        texture->AddRef();
-        held_.push_back(texture);
-    }
+    // A texture read by another device's queue: that queue goes first.
+    if (texture->queued_in && texture->queued_in != this)
+        texture->queued_in->render();
+    if (texture->queued_in == this && texture->queued_frame == open_->serial)
+        return texture->queued_chain;
+    texture->queued_in = this;
+    texture->queued_frame = open_->serial;
+    texture->AddRef();
+    open_->held.push_back(texture);
+    SoftLevelChain& chain = open_->chains.emplace_back();
+    soft_level_chain(*texture, &chain);
+    texture->queued_chain = &chain;
+    return &chain;
 }
 
 void SoftScene::add_draw(const SoftState& state, const SoftDrawContext& context,
                          D3DPRIMITIVETYPE type, const BYTE* vertices, UINT stride,
                          UINT vertex_count, UINT primitive_count)
 {
-    draws_.emplace_back();
-    soft_fast_prepare(context, &draws_.back());
-    size_t before = triangles_.size();
+    const SoftLevelChain* chains[FF_STAGES] = {};
+    for (int s = 0; s < FF_STAGES; ++s)
+        if (context.texture[s])
+            chains[s] = hold_texture(state.texture[s]);
+    open_->draws.emplace_back();
+    soft_fast_prepare(context, chains, &open_->draws.back());
+    size_t before = open_->triangles.size();
     soft_setup_draw(state, context, type, vertices, stride, vertex_count, primitive_count,
                     bin_triangle, this);
-    if (triangles_.size() == before) {
-        draws_.pop_back(); // nothing to draw: nothing to keep or to hold
-        return;
-    }
-    hold_textures(state, context);
+    if (open_->triangles.size() == before)
+        open_->draws.pop_back(); // nothing to draw
 }
 
 // Largest value of a fixed-point edge function over the pixel centres of a
@@ -83,8 +98,9 @@ static int64_t edge_max(const TriangleSetup& t, int i, int x0, int y0, int x1, i
 void SoftScene::bin_triangle(void* user, const TriangleSetup& setup)
 {
     SoftScene& scene = *static_cast<SoftScene*>(user);
+    Frame& frame = *scene.open_;
     const int size = scene.tile_size_;
-    uint32_t index = uint32_t(scene.triangles_.size());
+    uint32_t index = uint32_t(frame.triangles.size());
     bool binned = false;
     for (int ty = setup.min_y / size; ty <= setup.max_y / size; ++ty) {
         int y0 = std::max(ty * size, setup.min_y), y1 = std::min(ty * size + size - 1, setup.max_y);
@@ -96,29 +112,29 @@ void SoftScene::bin_triangle(void* user, const TriangleSetup& setup)
                 outside = edge_max(setup, i, x0, y0, x1, y1) < 0;
             if (outside)
                 continue;
-            scene.bins_[size_t(ty) * size_t(scene.tiles_x_) + size_t(tx)].push_back(index);
+            frame.bins[size_t(ty) * size_t(scene.tiles_x_) + size_t(tx)].push_back(index);
             binned = true;
         }
     }
     if (binned)
-        scene.triangles_.push_back({setup, uint32_t(scene.draws_.size() - 1)});
+        frame.triangles.push_back({setup, uint32_t(frame.draws.size() - 1)});
 }
 
 void SoftScene::clear(bool colour, uint32_t colour_value, bool depth, uint16_t depth_value)
 {
-    if (!triangles_.empty())
+    if (!open_->triangles.empty())
         render();
     if (colour) {
-        clear_colour_ = true;
-        clear_colour_value_ = colour_value;
+        open_->clear_colour = true;
+        open_->clear_colour_value = colour_value;
     }
     if (depth) {
-        clear_depth_ = true;
-        clear_depth_value_ = depth_value;
+        open_->clear_depth = true;
+        open_->clear_depth_value = depth_value;
     }
 }
 
-void SoftScene::render_tile(int tile)
+void SoftScene::render_tile(const Frame& frame, int tile)
 {
     int tx = tile % tiles_x_, ty = tile / tiles_x_;
     int x0 = tx * tile_size_, y0 = ty * tile_size_;
@@ -127,23 +143,24 @@ void SoftScene::render_tile(int tile)
     size_t pitch = size_t(target_.width);
     for (int y = y0; y < y1; ++y) {
         size_t row = size_t(y) * pitch;
-        if (clear_colour_)
-            std::fill(target_.colour + row + x0, target_.colour + row + x1, clear_colour_value_);
-        if (clear_depth_)
-            std::fill(target_.depth + row + x0, target_.depth + row + x1, clear_depth_value_);
+        if (frame.clear_colour)
+            std::fill(target_.colour + row + x0, target_.colour + row + x1,
+                      frame.clear_colour_value);
+        if (frame.clear_depth)
+            std::fill(target_.depth + row + x0, target_.depth + row + x1, frame.clear_depth_value);
     }
-    for (uint32_t index : bins_[size_t(tile)]) {
-        const Triangle& triangle = triangles_[index];
-        const SoftFastDraw& draw = draws_[triangle.draw];
+    for (uint32_t index : frame.bins[size_t(tile)]) {
+        const Triangle& triangle = frame.triangles[index];
+        const SoftFastDraw& draw = frame.draws[triangle.draw];
         draw.raster(draw, triangle.setup, x0, y0, x1, y1);
     }
-    if (!presented_)
+    if (!frame.presented)
         return;
     for (int y = y0; y < y1; ++y) {
         size_t row = size_t(y) * pitch;
         const uint32_t* from = target_.colour + row;
-        uint32_t* to = presented_ + row;
-        if (r5g6b5_) {
+        uint32_t* to = frame.presented + row;
+        if (frame.r5g6b5) {
             for (int x = x0; x < x1; ++x)
                 to[x] = soft_quantise_r5g6b5(from[x]);
         } else {
@@ -152,20 +169,61 @@ void SoftScene::render_tile(int tile)
     }
 }
 
-void SoftScene::render_tile_job(void* scene, int tile)
+void SoftScene::render_tile_job(void* user, int tile)
 {
-    static_cast<SoftScene*>(scene)->render_tile(tile);
+    SoftScene& scene = *static_cast<SoftScene*>(user);
+    scene.render_tile(*scene.flight_, tile);
 }
 
-void SoftScene::render(uint32_t* presented, bool r5g6b5)
+void SoftScene::submit(uint32_t* presented, bool r5g6b5)
 {
-    if (triangles_.empty() && !clear_colour_ && !clear_depth_ && !presented)
+    finish();
+    Frame* frame = open_;
+    if (frame->triangles.empty() && !frame->clear_colour && !frame->clear_depth && !presented)
         return;
-    presented_ = presented;
-    r5g6b5_ = r5g6b5;
-    workers_.run(tiles_x_ * tiles_y_, render_tile_job, this);
-    presented_ = nullptr;
-    reset();
+    frame->presented = presented;
+    frame->r5g6b5 = r5g6b5;
+    flight_ = frame;
+    open_ = frame == &frames_[0] ? &frames_[1] : &frames_[0];
+    open_->serial = frame->serial + 1;
+    workers_.start(tiles_x_ * tiles_y_, render_tile_job, this);
+}
+
+void SoftScene::finish()
+{
+    if (!flight_)
+        return;
+    workers_.finish();
+    retire(flight_);
+    flight_ = nullptr;
+}
+
+void SoftScene::render()
+{
+    submit();
+    finish();
+}
+
+void SoftScene::before_write(SoftTexture* texture, TexelLevel* level)
+{
+    if (texture->queued_frame == open_->serial) {
+        render(); // draws queued before the write read what was there
+        return;
+    }
+    if (!flight_)
+        return;
+    if (workers_.done()) {
+        finish(); // the frame in flight has read all it will
+        return;
+    }
+    // Only the frame in flight reads the texture: it keeps the texels it
+    // has, and the writer gets a copy of them, once per level and frame.
+    if (std::find(flight_->renamed.begin(), flight_->renamed.end(), level) !=
+        flight_->renamed.end())
+        return;
+    flight_->renamed.push_back(level);
+    flight_->retired.push_back(std::move(level->texels));
+    level->texels = flight_->retired.back();
 }
 
 void soft_scene_render(SoftScene* scene)

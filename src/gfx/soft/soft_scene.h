@@ -7,28 +7,35 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "gfx/soft/soft_fast.h"
 
-// A fixed set of threads that runs numbered jobs. The thread calling run
-// takes part, so a pool of one thread has no worker of its own and runs
-// everything on the caller.
+// A fixed set of threads that runs numbered jobs. The thread that starts a
+// batch is free until it finishes it, and then takes part; a pool of one
+// thread has no worker of its own and runs a batch as it starts it.
 class SoftWorkers
 {
   public:
     typedef void (*Job)(void* user, int index);
 
     explicit SoftWorkers(int threads);
-    ~SoftWorkers();
+    ~SoftWorkers(); // finishes the batch under way
     SoftWorkers(const SoftWorkers&) = delete;
     SoftWorkers& operator=(const SoftWorkers&) = delete;
 
     int threads() const { return int(workers_.size()) + 1; }
-    // Runs job(user, i) once for every i in [0, count), spread over the
-    // threads; returns when all have finished.
+    // Sets job(user, i) going for every i in [0, count), after finishing the
+    // batch before.
+    void start(int count, Job job, void* user);
+    // Whether every job of the batch under way has run (true with none).
+    bool done();
+    // Helps with the jobs left, then waits until all have run.
+    void finish();
+    // start, then finish.
     void run(int count, Job job, void* user);
 
   private:
@@ -39,6 +46,7 @@ class SoftWorkers
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable finished_;
+    bool started_ = false; // a batch is under way (the caller's own flag)
     // Under mutex_: the batch being run, numbered so a worker knows a new one.
     uint64_t batch_ = 0;
     int busy_ = 0; // workers still inside the current batch
@@ -49,24 +57,33 @@ class SoftWorkers
     std::atomic<int> next_{0}; // the next job index to hand out
 };
 
-// The queued work of one device: the draws of the frame so far with their
-// set-up triangles, binned by tile, and a clear waiting to be applied. The
-// storage is kept from frame to frame, so a steady frame allocates nothing.
+// The queued work of one device, a frame at a time: the draws of the frame so
+// far with their set-up triangles, binned by tile, and a clear waiting to be
+// applied. A submitted frame is rendered by the threads while the device
+// queues the next one; the next is rendered only once the first is done, as
+// both write the same target. The storage is kept from frame to frame, so a
+// steady frame allocates nothing.
+//
+// Queued draws read textures as they were when the frame first sampled them.
+// A texture the open frame samples is rendered before anyone writes it
+// (before_write); one that only the frame in flight samples gets a copy of
+// the level being written, and the frame in flight keeps reading the old
+// texels, so the program can fill the next frame's texture while the last
+// one is drawn.
 class SoftScene
 {
   public:
     // Renders into `target` (its buffers stay where they are for the life of
     // the scene) in tiles of `tile_size` pixels (even) on `threads` threads.
     SoftScene(const SoftTarget& target, int tile_size, int threads);
-    ~SoftScene(); // drops what is queued
+    ~SoftScene(); // waits for the frame in flight; drops what is queued
     SoftScene(const SoftScene&) = delete;
     SoftScene& operator=(const SoftScene&) = delete;
 
     int threads() const { return workers_.threads(); }
 
     // Sets up the draw and queues its triangles. The context is copied, and
-    // the textures it samples are held until the scene is rendered; locking
-    // one of them renders the scene first (see SoftTexture::queued_in).
+    // the textures it samples are held until the frame is rendered.
     void add_draw(const SoftState& state, const SoftDrawContext& context, D3DPRIMITIVETYPE type,
                   const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count);
 
@@ -74,38 +91,57 @@ class SoftScene
     // first, so the clear lands after them.
     void clear(bool colour, uint32_t colour_value, bool depth, uint16_t depth_value);
 
-    // Renders everything queued into the target and empties the queue. With
-    // `presented`, also copies the finished frame there (same size), reduced
-    // to what an R5G6B5 target shows when `r5g6b5` is set.
-    void render(uint32_t* presented = nullptr, bool r5g6b5 = false);
+    // Sends the frame queued so far to be rendered, once the frame in flight
+    // is done, and returns while the threads render it. It also writes the
+    // finished frame to `presented` (same size), reduced to what an R5G6B5
+    // target shows when `r5g6b5` is set.
+    void submit(uint32_t* presented = nullptr, bool r5g6b5 = false);
+    // Waits until the frame in flight, if any, is rendered.
+    void finish();
+    // Renders everything queued and waits for it: every pixel is in the target.
+    void render();
+
+    // To be called before a level of a texture queued in this scene is
+    // written: see the class comment.
+    void before_write(SoftTexture* texture, TexelLevel* level);
 
   private:
     struct Triangle {
         TriangleSetup setup;
-        uint32_t draw; // index into draws_
+        uint32_t draw; // index into Frame::draws
+    };
+
+    struct Frame {
+        uint64_t serial = 0;
+        std::vector<SoftFastDraw> draws;
+        std::vector<Triangle> triangles;
+        std::vector<std::vector<uint32_t>> bins; // per tile: indices into triangles, in order
+        std::vector<SoftTexture*> held;          // textures its draws sample, one reference each
+        std::deque<SoftLevelChain> chains;       // those textures' levels as its draws read them
+        // Texels of levels written while this frame was in flight, which its
+        // draws still read, and the levels they were taken from.
+        std::vector<std::vector<uint32_t>> retired;
+        std::vector<const TexelLevel*> renamed;
+        bool clear_colour = false, clear_depth = false;
+        uint32_t clear_colour_value = 0;
+        uint16_t clear_depth_value = 0;
+        uint32_t* presented = nullptr;
+        bool r5g6b5 = false;
     };
 
     static void bin_triangle(void* scene, const TriangleSetup& setup);
     static void render_tile_job(void* scene, int tile);
-    void render_tile(int tile);
-    void hold_textures(const SoftState& state, const SoftDrawContext& context);
-    void reset();
+    void render_tile(const Frame& frame, int tile);
+    const SoftLevelChain* hold_texture(SoftTexture* texture);
+    void retire(Frame* frame);
 
     SoftTarget target_;
     int tile_size_;
     int tiles_x_, tiles_y_;
-    SoftWorkers workers_;
-
-    std::vector<SoftFastDraw> draws_;
-    std::vector<Triangle> triangles_;
-    std::vector<std::vector<uint32_t>> bins_; // per tile: indices into triangles_, in order
-    std::vector<SoftTexture*> held_;          // textures queued draws sample, one reference each
-    bool clear_colour_ = false, clear_depth_ = false;
-    uint32_t clear_colour_value_ = 0;
-    uint16_t clear_depth_value_ = 0;
-    // Set for the length of one render.
-    uint32_t* presented_ = nullptr;
-    bool r5g6b5_ = false;
+    Frame frames_[2];
+    Frame* open_ = &frames_[0]; // the frame draws are queued in
+    Frame* flight_ = nullptr;   // the frame the threads render, if any
+    SoftWorkers workers_;       // last: gone before the frames
 };
 
 // Renders what `scene` has queued; for surfaces whose lock must see (or must

@@ -1,10 +1,11 @@
 // The software backend's thread pool. Threads are made once, with the
 // device, and sleep between batches. A batch is a count of numbered jobs that
-// the threads (the caller among them) take one at a time from a shared
-// counter until none are left; the caller returns only when every worker has
-// left the batch, so nothing of it is touched once run has returned. The
-// batch's description is written under the mutex before the workers are
-// woken, which is what makes it visible to them.
+// the threads take one at a time from a shared counter until none are left.
+// The caller starts a batch and may go on with its own work; when it comes to
+// finish it, it takes the jobs still left itself and returns only when every
+// worker has left the batch, so nothing of it is touched once finish has
+// returned. The batch's description is written under the mutex before the
+// workers are woken, which is what makes it visible to them.
 #include "gfx/soft/soft_scene.h"
 
 SoftWorkers::SoftWorkers(int threads)
@@ -15,6 +16,7 @@ SoftWorkers::SoftWorkers(int threads)
 
 SoftWorkers::~SoftWorkers()
 {
+    finish();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         quit_ = true;
@@ -34,9 +36,11 @@ void SoftWorkers::take_jobs()
     }
 }
 
-void SoftWorkers::run(int count, Job job, void* user)
+void SoftWorkers::start(int count, Job job, void* user)
 {
-    if (workers_.empty() || count <= 1) {
+    finish();
+    if (workers_.empty()) {
+        // Nobody to hand the jobs to: run them now rather than at finish.
         for (int i = 0; i < count; ++i)
             job(user, i);
         return;
@@ -50,10 +54,32 @@ void SoftWorkers::run(int count, Job job, void* user)
         busy_ = int(workers_.size());
         ++batch_;
     }
+    started_ = true;
     wake_.notify_all();
+}
+
+bool SoftWorkers::done()
+{
+    if (!started_)
+        return true;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return busy_ == 0;
+}
+
+void SoftWorkers::finish()
+{
+    if (!started_)
+        return;
     take_jobs();
     std::unique_lock<std::mutex> lock(mutex_);
     finished_.wait(lock, [this] { return busy_ == 0; });
+    started_ = false;
+}
+
+void SoftWorkers::run(int count, Job job, void* user)
+{
+    start(count, job, user);
+    finish();
 }
 
 void SoftWorkers::worker_loop()
