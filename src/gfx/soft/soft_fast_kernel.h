@@ -448,9 +448,9 @@ SOFT_INLINE I8 corner_lanes(int dx, int dy)
     return out;
 }
 
-// Per quad: log2 of the texels one pixel step covers, from the quad's
-// differences, computed for all quads at once.
-SOFT_INLINE void levels_of_detail(const SoftFastStage& s, F8 u, F8 v, float (&lambda)[QUADS])
+// Per quad, in each of its lanes: the square of the texels one pixel step
+// covers, from the quad's differences, computed for all quads at once.
+SOFT_INLINE F8 texel_step(const SoftFastStage& s, F8 u, F8 v)
 {
     const I8 left = corner_lanes(0, 0), right = corner_lanes(1, 0), below = corner_lanes(0, 1);
     const F8 width = splat(s.top_width), height = splat(s.top_height);
@@ -460,7 +460,12 @@ SOFT_INLINE void levels_of_detail(const SoftFastStage& s, F8 u, F8 v, float (&la
     F8 dudy = (shuffle(u, below) - u0) * width;
     F8 dvdy = (shuffle(v, below) - v0) * height;
     F8 across = dudx * dudx + dvdx * dvdx, down = dudy * dudy + dvdy * dvdy;
-    F8 rho = across < down ? down : across;
+    return across < down ? down : across;
+}
+
+// Per quad: log2 of the texels one pixel step covers.
+SOFT_INLINE void levels_of_detail(const SoftFastStage& s, F8 rho, float (&lambda)[QUADS])
+{
     for (int q = 0; q < QUADS; ++q) {
         float r = rho[2 * q];
         // Without a bias, a quad that does not shrink the texture (rho <= 1:
@@ -473,13 +478,34 @@ SOFT_INLINE void levels_of_detail(const SoftFastStage& s, F8 u, F8 v, float (&la
     }
 }
 
+// NaN or runaway coordinates sample somewhere defined.
+SOFT_INLINE void keep_sane(F8* u, F8* v)
+{
+    I8 sane =
+        (*u > splat(-1e30f)) & (*u < splat(1e30f)) & (*v > splat(-1e30f)) & (*v < splat(1e30f));
+    *u = select(sane, *u, splat(0.0f));
+    *v = select(sane, *v, splat(0.0f));
+}
+
 SOFT_INLINE C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha)
 {
+    F8 rho = texel_step(s, u, v);
+    if (s.lod_bias == 0.0f && lane_bits(rho > splat(1.0f)) == 0) {
+        // Every quad magnified (the level of detail is at most 0): the top
+        // level through the magnification filter, as choose_levels has it.
+        keep_sane(&u, &v);
+        int base[QUADS];
+        for (int q = 0; q < QUADS; ++q)
+            base[q] = s.base;
+        bool linear = s.mag_linear != 0;
+        return sample_level(s, levels_of(s, base), splat_int(linear ? -1 : 0), linear, linear, u, v,
+                            alpha);
+    }
     int first[QUADS], second[QUADS], linear_lanes[QUADS];
     float fraction[QUADS];
     bool all_linear = true, any_linear = false, one_level = true;
     float lambda[QUADS];
-    levels_of_detail(s, u, v, lambda);
+    levels_of_detail(s, rho, lambda);
     for (int q = 0; q < QUADS; ++q) {
         QuadLevels chosen = choose_levels(s, lambda[q]);
         first[q] = chosen.first;
@@ -490,10 +516,7 @@ SOFT_INLINE C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha)
         any_linear = any_linear || chosen.linear;
         one_level = one_level && chosen.first == chosen.second;
     }
-    // NaN or runaway coordinates sample somewhere defined.
-    I8 sane = (u > splat(-1e30f)) & (u < splat(1e30f)) & (v > splat(-1e30f)) & (v < splat(1e30f));
-    u = select(sane, u, splat(0.0f));
-    v = select(sane, v, splat(0.0f));
+    keep_sane(&u, &v);
 
     I8 linear = per_quad_int(linear_lanes);
     C8 c = sample_level(s, levels_of(s, first), linear, all_linear, any_linear, u, v, alpha);
@@ -702,6 +725,47 @@ SOFT_INLINE F8 plane_at(const PlaneLanes& p, F8 x, F8 y)
 
 // Loads and stores of a block's pixels; a partly covered block touches only
 // its covered lanes, which are inside the target.
+#if defined(__AVX512BW__) && defined(__AVX512VL__) && SOFT_FAST_LANES == 16
+// With AVX-512 each row is one masked load or store: lanes outside the mask
+// are neither read nor written, so they cannot fault. (The halves are joined
+// and split with plain copies, which compile to the inserts and extracts.)
+typedef uint16_t Depths __attribute__((vector_size(LANES * 2)));
+
+SOFT_INLINE I8 load_block(const uint16_t* row0, const uint16_t* row1, unsigned mask)
+{
+    __m128i rows[2] = {_mm_maskz_loadu_epi16(__mmask8(mask), row0),
+                       _mm_maskz_loadu_epi16(__mmask8(mask >> WIDTH), row1)};
+    Depths both;
+    __builtin_memcpy(&both, rows, sizeof both);
+    return __builtin_convertvector(both, I8);
+}
+
+SOFT_INLINE I8 load_block(const uint32_t* row0, const uint32_t* row1, unsigned mask)
+{
+    __m256i rows[2] = {_mm256_maskz_loadu_epi32(__mmask8(mask), row0),
+                       _mm256_maskz_loadu_epi32(__mmask8(mask >> WIDTH), row1)};
+    I8 out;
+    __builtin_memcpy(&out, rows, sizeof out);
+    return out;
+}
+
+SOFT_INLINE void store_block(uint16_t* row0, uint16_t* row1, unsigned mask, I8 values)
+{
+    Depths both = __builtin_convertvector(values & 0xFFFF, Depths);
+    __m128i rows[2];
+    __builtin_memcpy(rows, &both, sizeof rows);
+    _mm_mask_storeu_epi16(row0, __mmask8(mask), rows[0]);
+    _mm_mask_storeu_epi16(row1, __mmask8(mask >> WIDTH), rows[1]);
+}
+
+SOFT_INLINE void store_block(uint32_t* row0, uint32_t* row1, unsigned mask, I8 values)
+{
+    __m256i rows[2];
+    __builtin_memcpy(rows, &values, sizeof rows);
+    _mm256_mask_storeu_epi32(row0, __mmask8(mask), rows[0]);
+    _mm256_mask_storeu_epi32(row1, __mmask8(mask >> WIDTH), rows[1]);
+}
+#else
 template <class T> SOFT_INLINE I8 load_block(const T* row0, const T* row1, unsigned mask)
 {
     I8 out{};
@@ -731,6 +795,7 @@ template <class T> SOFT_INLINE void store_block(T* row0, T* row1, unsigned mask,
         if (mask & (1u << i))
             (i < WIDTH ? row0 : row1)[i % WIDTH] = T(values[i]);
 }
+#endif
 
 template <int Stages, bool Fog, bool Blend, bool DepthTest>
 void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int by, unsigned mask)
