@@ -118,16 +118,25 @@ class SoftDevice final : public RefCounted<IDirect3DDevice8>
     HRESULT SetVertexShader(DWORD handle) override;
     HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT start_vertex, UINT primitive_count) override;
 
+    // The last frame presented. The tiled device shows its back buffer
+    // (unless it is R5G6B5), which holds the frame until the next is drawn.
     const uint32_t* presented(int* width, int* height)
     {
-        if (scene_)
-            scene_->finish();
         *width = width_;
         *height = height_;
-        return presented_.data();
+        if (!scene_)
+            return presented_.data();
+        scene_->finish();
+        return format_ == D3DFMT_R5G6B5 ? presented_.data() : colour_.texels.data();
     }
 
   private:
+    static void show_frame(void* device, const uint32_t* pixels)
+    {
+        SoftDevice& d = *static_cast<SoftDevice*>(device);
+        gfx_present_pixels(d.show_window_, pixels, d.width_, d.height_, d.width_ * 4);
+    }
+
     SoftTarget target()
     {
         SoftTarget target;
@@ -147,8 +156,7 @@ class SoftDevice final : public RefCounted<IDirect3DDevice8>
     TexelLevel colour_;
     std::vector<uint16_t> depth_;
     std::vector<uint32_t> presented_;
-    bool unshown_ = false; // the frame in presented_ is still to be shown, in unshown_window_
-    HWND unshown_window_ = nullptr;
+    HWND show_window_ = nullptr; // where the tiled device's frame in flight goes
     SoftScene* queue_ = nullptr; // the scene a lock of the back buffer renders first, if any
     SoftSurface back_surface_;
     SoftState state_;
@@ -240,6 +248,7 @@ SoftDevice::SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3
         int tile = soft_config().tile_size;
         tile = tile < 2 ? 2 : tile & ~1; // whole 2 x 2 quads per tile
         scene_ = std::make_unique<SoftScene>(target(), tile, thread_count());
+        scene_->set_show(show_frame, this);
         queue_ = scene_.get();
     }
 }
@@ -363,16 +372,13 @@ HRESULT SoftDevice::Present(const RECT*, const RECT*, HWND override_window, cons
     bool r5g6b5 = format_ == D3DFMT_R5G6B5;
     HWND target = override_window ? override_window : window_;
     if (scene_) {
-        // The frame submitted at the last Present goes to the window now, and
-        // this one is rendered while the program makes the next: the window
-        // shows each frame one Present late, as a driver's queue would.
+        // The frame is rendered while the program makes the next one, and
+        // goes to the window when it is done and the device next waits for
+        // it (at the next Present at the latest): the window shows each
+        // frame one Present late, as a driver's queue would.
         scene_->finish();
-        if (unshown_)
-            gfx_present_pixels(unshown_window_, presented_.data(), width_, height_, width_ * 4);
-        // The tiles write their part of the presented frame as they finish.
-        scene_->submit(presented_.data(), r5g6b5);
-        unshown_ = true;
-        unshown_window_ = target;
+        show_window_ = target;
+        scene_->submit(true, r5g6b5 ? presented_.data() : nullptr);
         return D3D_OK;
     }
     presented_ = colour_.texels;

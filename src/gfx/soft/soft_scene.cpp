@@ -5,8 +5,8 @@
 // The draw's fixed-function description and the texels it samples are
 // captured, never read from the device later. Rendering runs one job per
 // tile: the queued clear, then the tile's triangles in submission order
-// clipped to the tile, then (when presenting) the tile's part of the
-// presented frame. Tiles are disjoint and start on even pixels, so no 2 x 2
+// clipped to the tile, then (when presenting to an R5G6B5 target) the tile's
+// part of the reduced frame. Tiles are disjoint and start on even pixels, so no 2 x 2
 // quad straddles two of them and every pixel is computed exactly as the
 // immediate path computes it, whichever thread takes the tile.
 //
@@ -29,6 +29,7 @@ SoftScene::SoftScene(const SoftTarget& target, int tile_size, int threads)
 
 SoftScene::~SoftScene()
 {
+    show_ = nullptr; // what is still to be shown never will be
     finish();
     retire(open_);
 }
@@ -50,7 +51,8 @@ void SoftScene::retire(Frame* frame)
     for (std::vector<uint32_t>& bin : frame->bins)
         bin.clear();
     frame->clear_colour = frame->clear_depth = false;
-    frame->presented = nullptr;
+    frame->present = false;
+    frame->quantised = nullptr;
 }
 
 const SoftLevelChain* SoftScene::hold_texture(SoftTexture* texture)
@@ -154,18 +156,13 @@ void SoftScene::render_tile(const Frame& frame, int tile)
         const SoftFastDraw& draw = frame.draws[triangle.draw];
         draw.raster(draw, triangle.setup, x0, y0, x1, y1);
     }
-    if (!frame.presented)
+    if (!frame.quantised)
         return;
     for (int y = y0; y < y1; ++y) {
         size_t row = size_t(y) * pitch;
-        const uint32_t* from = target_.colour + row;
-        uint32_t* to = frame.presented + row;
-        if (frame.r5g6b5) {
-            for (int x = x0; x < x1; ++x)
-                to[x] = soft_quantise_r5g6b5(from[x]);
-        } else {
-            std::copy(from + x0, from + x1, to + x0);
-        }
+        for (int x = x0; x < x1; ++x)
+            frame.quantised[row + size_t(x)] =
+                soft_quantise_r5g6b5(target_.colour[row + size_t(x)]);
     }
 }
 
@@ -175,14 +172,20 @@ void SoftScene::render_tile_job(void* user, int tile)
     scene.render_tile(*scene.flight_, tile);
 }
 
-void SoftScene::submit(uint32_t* presented, bool r5g6b5)
+void SoftScene::set_show(Show show, void* user)
+{
+    show_ = show;
+    show_user_ = user;
+}
+
+void SoftScene::submit(bool present, uint32_t* quantised)
 {
     finish();
     Frame* frame = open_;
-    if (frame->triangles.empty() && !frame->clear_colour && !frame->clear_depth && !presented)
+    if (frame->triangles.empty() && !frame->clear_colour && !frame->clear_depth && !present)
         return;
-    frame->presented = presented;
-    frame->r5g6b5 = r5g6b5;
+    frame->present = present;
+    frame->quantised = present ? quantised : nullptr;
     flight_ = frame;
     open_ = frame == &frames_[0] ? &frames_[1] : &frames_[0];
     open_->serial = frame->serial + 1;
@@ -194,8 +197,11 @@ void SoftScene::finish()
     if (!flight_)
         return;
     workers_.finish();
-    retire(flight_);
+    Frame* done = flight_;
     flight_ = nullptr;
+    if (done->present && show_)
+        show_(show_user_, done->quantised ? done->quantised : target_.colour);
+    retire(done);
 }
 
 void SoftScene::render()

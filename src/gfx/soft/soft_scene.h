@@ -91,11 +91,17 @@ class SoftScene
     // first, so the clear lands after them.
     void clear(bool colour, uint32_t colour_value, bool depth, uint16_t depth_value);
 
+    // Where a presented frame goes once it is rendered: show(user, pixels),
+    // called on the device's thread before anything else is drawn into the
+    // target, with the target's colour (or its R5G6B5 reduction).
+    typedef void (*Show)(void* user, const uint32_t* pixels);
+    void set_show(Show show, void* user);
+
     // Sends the frame queued so far to be rendered, once the frame in flight
-    // is done, and returns while the threads render it. It also writes the
-    // finished frame to `presented` (same size), reduced to what an R5G6B5
-    // target shows when `r5g6b5` is set.
-    void submit(uint32_t* presented = nullptr, bool r5g6b5 = false);
+    // is done, and returns while the threads render it. With `present`, the
+    // finished frame is shown; for an R5G6B5 target `quantised` (same size)
+    // receives what that target would show, and is shown instead.
+    void submit(bool present = false, uint32_t* quantised = nullptr);
     // Waits until the frame in flight, if any, is rendered.
     void finish();
     // Renders everything queued and waits for it: every pixel is in the target.
@@ -125,8 +131,8 @@ class SoftScene
         bool clear_colour = false, clear_depth = false;
         uint32_t clear_colour_value = 0;
         uint16_t clear_depth_value = 0;
-        uint32_t* presented = nullptr;
-        bool r5g6b5 = false;
+        bool present = false;
+        uint32_t* quantised = nullptr;
     };
 
     static void bin_triangle(void* scene, const TriangleSetup& setup);
@@ -141,6 +147,8 @@ class SoftScene
     Frame frames_[2];
     Frame* open_ = &frames_[0]; // the frame draws are queued in
     Frame* flight_ = nullptr;   // the frame the threads render, if any
+    Show show_ = nullptr;
+    void* show_user_ = nullptr;
     SoftWorkers workers_;       // last: gone before the frames
 };
 
