@@ -149,7 +149,7 @@ class SoftScene
     Frame* flight_ = nullptr;   // the frame the threads render, if any
     Show show_ = nullptr;
     void* show_user_ = nullptr;
-    SoftWorkers workers_;       // last: gone before the frames
+    SoftWorkers workers_; // last: gone before the frames
 };
 
 // Renders what `scene` has queued; for surfaces whose lock must see (or must
