@@ -239,7 +239,10 @@ SoftDevice::SoftDevice(SoftDirect3D* d3d, HWND window, int width, int height, D3
     colour_.height = height;
     colour_.texels.assign(size_t(width) * size_t(height), 0xFF000000u);
     depth_.assign(size_t(width) * size_t(height), 0xFFFF);
-    presented_ = colour_.texels;
+    // The tiled device shows an X8R8G8B8 back buffer as it is; only the
+    // reference device and an R5G6B5 target keep a presented frame apart.
+    if (!deferred || format == D3DFMT_R5G6B5)
+        presented_ = colour_.texels;
     state_ = SoftState{};
     ff_state_defaults(&state_.ff);
     for (Matrix* m : {&state_.world, &state_.view, &state_.proj})

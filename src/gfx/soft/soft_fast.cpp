@@ -169,7 +169,7 @@ void soft_fast_prepare(const SoftDrawContext& context, const SoftLevelChain* con
     draw->raster = table[soft_fast_variant(key)];
     for (int s = 0; s < FF_STAGES; ++s) {
         draw->stage[s] = SoftFastStage{};
-        if (s < key.stages && context.texture[s] && chains[s])
+        if (s < key.stages && chains[s])
             prepare_stage(*chains[s], context.draw.sampler[s], key.stage[s], &draw->stage[s]);
     }
     // Without lights or a material, lighting leaves the colour black with
