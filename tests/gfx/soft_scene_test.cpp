@@ -360,6 +360,110 @@ TEST(SoftFast, RandomStatesLandOnTheReferencePixelsWithEveryInstructionSet)
     soft_config_reset();
 }
 
+// Streaks on a clear texture, as the rain is drawn: a texture whose alpha is
+// 0 over most texels (with colour under some of them), blended by its alpha
+// over a background written through a back-buffer lock with top bytes the
+// renderer never writes, under the stage and fog states that keep a clear
+// texel clear and those that do not. Where the fast rasterizer leaves a block
+// of clear texels as it was, the pixels must still come out as the
+// reference's blend writes them.
+std::vector<uint32_t> render_streaks(Device& d, uint32_t seed)
+{
+    IDirect3DDevice8* dev = d.device;
+    IDirect3DTexture8* streaks = nullptr;
+    EXPECT_EQ(dev->CreateTexture(32, 32, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &streaks), D3D_OK);
+    D3DLOCKED_RECT lock;
+    EXPECT_EQ(streaks->LockRect(0, &lock, nullptr, 0), D3D_OK);
+    Lcg lcg = {seed};
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            uint32_t alpha = (x % 9 == 4 && (y + x) % 13 < 4) ? uint32_t(lcg.next(1, 255)) : 0;
+            uint32_t colour = uint32_t(lcg.next(0, 1) * 16777215.0f);
+            static_cast<uint32_t*>(lock.pBits)[y * lock.Pitch / 4 + x] = alpha << 24 | colour;
+        }
+    streaks->UnlockRect(0);
+
+    Matrix m;
+    dev->SetTransform(D3DTS_WORLD, mat_translation(&m, 0, 0, 0));
+    dev->SetTransform(D3DTS_VIEW, &m);
+    mat_perspective_fov_lh(&m, 1.2f, float(d.width) / float(d.height), 0.5f, 60.0f);
+    dev->SetTransform(D3DTS_PROJECTION, &m);
+    dev->SetTexture(0, streaks);
+    dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    dev->SetRenderState(D3DRS_ZENABLE, 0);
+    dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    dev->SetRenderState(D3DRS_FOGCOLOR, 0x406080);
+    dev->SetRenderState(D3DRS_FOGSTART, d3d_float_to_dword(1.0f));
+    dev->SetRenderState(D3DRS_FOGEND, d3d_float_to_dword(30.0f));
+
+    const DWORD alpha_ops[] = {D3DTOP_SELECTARG1, D3DTOP_ADD, D3DTOP_MODULATE, D3DTOP_DISABLE};
+    const DWORD alpha_args[] = {D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTA_TEXTURE | D3DTA_COMPLEMENT};
+    const DWORD filters[] = {D3DTEXF_POINT, D3DTEXF_LINEAR};
+    std::vector<uint32_t> frames;
+    for (int batch = 0; batch < 24; ++batch) {
+        IDirect3DSurface8* back = nullptr;
+        EXPECT_EQ(dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
+        EXPECT_EQ(back->LockRect(&lock, nullptr, 0), D3D_OK);
+        for (int y = 0; y < d.height; ++y)
+            for (int x = 0; x < d.width; ++x)
+                static_cast<uint32_t*>(lock.pBits)[y * lock.Pitch / 4 + x] =
+                    uint32_t(lcg.next(0, 1) * 4294967295.0f);
+        back->UnlockRect();
+        back->Release();
+
+        dev->SetTextureStageState(0, D3DTSS_ALPHAOP, alpha_ops[batch % 4]);
+        dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, pick(lcg, alpha_args));
+        dev->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_CURRENT);
+        dev->SetTextureStageState(0, D3DTSS_MAGFILTER, pick(lcg, filters));
+        dev->SetTextureStageState(0, D3DTSS_MINFILTER, pick(lcg, filters));
+        dev->SetRenderState(D3DRS_LIGHTING, batch % 3 != 2);
+        dev->SetRenderState(D3DRS_FOGENABLE, batch % 2);
+        dev->SetRenderState(D3DRS_ZWRITEENABLE, batch % 5 == 1);
+        // Magnified as the rain's strips are, or shrunk; one strip also
+        // reaches behind the eye.
+        float reach = batch % 3 == 0 ? 4.0f : 0.5f;
+        std::vector<Vertex> strip = {{{-3, -2, 4}, 0, 0, 0, 0},
+                                     {{3, -2, 4}, reach, 0, 0, 0},
+                                     {{3, 2, batch % 4 == 3 ? -1.0f : 12.0f}, reach, reach, 0, 0},
+                                     {{-3, 2, 12}, 0, reach, 0, 0}};
+        for (Vertex& v : strip)
+            v.u0 += float(batch) * 0.37f;
+        d.draw(D3DPT_TRIANGLEFAN, strip, 2);
+        std::vector<uint32_t> frame = d.present();
+        frames.insert(frames.end(), frame.begin(), frame.end());
+    }
+    dev->SetTexture(0, nullptr);
+    streaks->Release();
+    return frames;
+}
+
+TEST(SoftFast, ClearTexelsBlendAsTheReferenceDoesWithEveryInstructionSet)
+{
+    soft_config_reset();
+    Device reference(true, 96, 64);
+    std::vector<uint32_t> expected = render_streaks(reference, 5);
+    for (SoftSimd simd : {SoftSimd::sse2, SoftSimd::avx2, SoftSimd::avx512}) {
+        if (simd > soft_simd_best())
+            continue;
+        ASSERT_TRUE(soft_simd_use(simd));
+        soft_config_reset();
+        soft_set_threads(2);
+        Device tiled(false, 96, 64);
+        std::vector<uint32_t> got = render_streaks(tiled, 5);
+        ASSERT_EQ(got.size(), expected.size());
+        size_t differing = 0;
+        for (size_t i = 0; i < got.size(); ++i)
+            differing += got[i] != expected[i];
+        EXPECT_EQ(differing, 0u) << soft_simd_name(simd);
+    }
+    soft_simd_use(soft_simd_best());
+    soft_config_reset();
+}
+
 const auto flat = [](float x0, float y0, float x1, float y1, float z) {
     return std::vector<Vertex>{{{x0, y0, z}, 0.5f, 0.5f, 0, 0},
                                {{x1, y0, z}, 0.5f, 0.5f, 0, 0},

@@ -104,17 +104,57 @@ SOFT_INLINE F8 select(I8 mask, F8 yes, F8 no)
     return mask ? yes : no;
 }
 
+// v < low ? low : v, and v > high ? high : v. The processor's max and min,
+// with the bound as their first operand, compute exactly these comparisons
+// (a NaN or a negative zero comes out as the comparisons have it), which the
+// compiler may not assume of the plain expressions and so spells out.
+SOFT_INLINE F8 at_least(F8 v, float low)
+{
+#if defined(__AVX512F__) && SOFT_FAST_LANES == 16
+    return F8(_mm512_maskz_max_ps(__mmask16(0xFFFF), __m512(splat(low)), __m512(v)));
+#elif defined(__AVX__) && SOFT_FAST_LANES == 8
+    return F8(_mm256_max_ps(__m256(splat(low)), __m256(v)));
+#elif defined(__SSE2__) && SOFT_FAST_LANES == 4
+    return F8(_mm_max_ps(__m128(splat(low)), __m128(v)));
+#else
+    return v < splat(low) ? splat(low) : v;
+#endif
+}
+
+SOFT_INLINE F8 at_most(F8 v, float high)
+{
+#if defined(__AVX512F__) && SOFT_FAST_LANES == 16
+    return F8(_mm512_maskz_min_ps(__mmask16(0xFFFF), __m512(splat(high)), __m512(v)));
+#elif defined(__AVX__) && SOFT_FAST_LANES == 8
+    return F8(_mm256_min_ps(__m256(splat(high)), __m256(v)));
+#elif defined(__SSE2__) && SOFT_FAST_LANES == 4
+    return F8(_mm_min_ps(__m128(splat(high)), __m128(v)));
+#else
+    return v > splat(high) ? splat(high) : v;
+#endif
+}
+
+// v < 0 ? 0 : (v > 1 ? 1 : v)
 SOFT_INLINE F8 saturate(F8 v)
 {
-    return v < splat(0.0f) ? splat(0.0f) : (v > splat(1.0f) ? splat(1.0f) : v);
+    return at_least(at_most(v, 1.0f), 0.0f);
 }
 
 // floor() per lane. Beyond 2^23 every float is whole already.
 SOFT_INLINE F8 floor8(F8 x)
 {
+#if defined(__AVX512F__) && SOFT_FAST_LANES == 16
+    // (Rounding keeps the sign of a zero where the conversions lose it; no
+    // caller can tell: a zero's sign never reaches a texel index or a colour.)
+    return F8(_mm512_maskz_roundscale_ps(__mmask16(0xFFFF), __m512(x),
+                                         _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+#elif defined(__AVX__) && SOFT_FAST_LANES == 8
+    return F8(_mm256_round_ps(__m256(x), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+#else
     F8 t = to_float(to_int(x));
     t = t > x ? t - 1.0f : t;
     return ((x < splat(8388608.0f)) & (x > splat(-8388608.0f))) ? t : x;
+#endif
 }
 
 SOFT_INLINE unsigned lane_bits(I8 mask)
@@ -349,6 +389,49 @@ SOFT_INLINE void gather_pairs(const Levels& l, I8 index, U8* left, U8* right)
 #endif
 }
 
+#if defined(__AVX512F__) && SOFT_FAST_LANES == 16
+SOFT_INLINE I8 lane_min(I8 v)
+{
+    auto least = [](I8 a, I8 b) { return a < b ? a : b; };
+    v = least(v, __builtin_shuffle(v, I8{8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7}));
+    v = least(v, __builtin_shuffle(v, I8{4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8, 9, 10, 11}));
+    v = least(v, __builtin_shuffle(v, I8{2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13}));
+    return least(v, __builtin_shuffle(v, I8{1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14}));
+}
+
+// Sixteen texels of a level from `start` on, none past its last.
+SOFT_INLINE __m512i texel_row(const Levels& l, int total, int start)
+{
+    int left = total - start;
+    __mmask16 valid = left >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << left) - 1);
+    return _mm512_maskz_loadu_epi32(valid, l.texels[0] + start);
+}
+
+// The four taps of a bilinear footprint from rows of the level, where the
+// block's taps lie within sixteen columns and three rows of one level (a
+// magnified or barely shrunk texture): three row loads and four permutes
+// in place of the gathers. `x` is the left tap's column (the right one is
+// the next), `top` the upper tap's row (the lower one is the next).
+SOFT_INLINE bool window_fetch(const Levels& l, I8 x, I8 top, U8* t00, U8* t10, U8* t01, U8* t11)
+{
+    const I8 x_min = lane_min(x), row_min = lane_min(top);
+    const I8 dx = x - x_min, dr = top - row_min;
+    if (lane_bits((dx > splat_int(14)) | (dr > splat_int(1))) != 0)
+        return false;
+    const int width = l.width[0], total = width * l.height[0];
+    const int start = row_min[0] * width + x_min[0];
+    const __m512i row0 = texel_row(l, total, start), row1 = texel_row(l, total, start + width);
+    // The third row is read only where some lane's taps reach it.
+    const __m512i row2 = lane_bits(dr != 0) ? texel_row(l, total, start + 2 * width) : row1;
+    const __m512i left = __m512i(dx + (dr << 4)), right = __m512i(dx + 1 + (dr << 4));
+    *t00 = U8(_mm512_permutex2var_epi32(row0, left, row1));
+    *t10 = U8(_mm512_permutex2var_epi32(row0, right, row1));
+    *t01 = U8(_mm512_permutex2var_epi32(row1, left, row2));
+    *t11 = U8(_mm512_permutex2var_epi32(row1, right, row2));
+    return true;
+}
+#endif
+
 SOFT_INLINE F8 mix(F8 a, F8 b, F8 c, F8 d, F8 au, F8 av)
 {
     F8 top = a + (b - a) * au, bottom = c + (d - c) * au;
@@ -358,8 +441,12 @@ SOFT_INLINE F8 mix(F8 a, F8 b, F8 c, F8 d, F8 au, F8 av)
 // One level per quad, filtered point or linear per quad (`linear` lanes).
 // A point sample is the bilinear mix with both weights 0, which returns its
 // first texel exactly, so a block whose quads differ is mixed as one.
+//
+// With `clear` given, a block whose every tap is wholly transparent (alpha
+// byte 0) is only reported there, and nothing is filtered: its texel is
+// exactly transparent black wherever the block lands.
 SOFT_INLINE C8 sample_level(const SoftFastStage& s, const Levels& l, I8 linear, bool all_linear,
-                            bool any_linear, F8 u, F8 v, bool alpha)
+                            bool any_linear, F8 u, F8 v, bool alpha, bool* clear)
 {
     const F8 tu = u * l.fwidth, tv = v * l.fheight;
     I8 border_x{}, border_y{};
@@ -367,7 +454,12 @@ SOFT_INLINE C8 sample_level(const SoftFastStage& s, const Levels& l, I8 linear, 
         I8 x = to_int(floor8(tu + POINT_NUDGE)), y = to_int(floor8(tv + POINT_NUDGE));
         x = address(x, l.width, s.address_u, s.mode_u, &border_x);
         y = address(y, l.height, s.address_v, s.mode_v, &border_y);
-        return fetch(s, l, x, y * l.width, border_x | border_y, alpha);
+        U8 t = gather(l, y * l.width + x);
+        if (clear && lane_bits(I8(t >> 24) != 0) == 0) {
+            *clear = true;
+            return {F8{}, F8{}, F8{}, F8{}};
+        }
+        return texels(s, t, border_x | border_y, alpha);
     }
     const F8 lu = tu - 0.5f, lv = tv - 0.5f;
     F8 fu = floor8(lu), fv = floor8(lv);
@@ -383,13 +475,26 @@ SOFT_INLINE C8 sample_level(const SoftFastStage& s, const Levels& l, I8 linear, 
     I8 bx0{}, bx1{}, by0{}, by1{};
     I8 xa = address(x0, l.width, s.address_u, s.mode_u, &bx0);
     I8 xb = address(x0 + 1, l.width, s.address_u, s.mode_u, &bx1);
-    I8 ya = address(y0, l.height, s.address_v, s.mode_v, &by0) * l.width;
-    I8 yb = address(y0 + 1, l.height, s.address_v, s.mode_v, &by1) * l.width;
+    I8 top = address(y0, l.height, s.address_v, s.mode_v, &by0);
+    I8 bottom = address(y0 + 1, l.height, s.address_v, s.mode_v, &by1);
+    I8 ya = top * l.width, yb = bottom * l.width;
     C8 c00, c10, c01, c11;
     if (lane_bits(xb == xa + 1) == FULL) {
         U8 t00, t10, t01, t11;
-        gather_pairs(l, ya + xa, &t00, &t10);
-        gather_pairs(l, yb + xa, &t01, &t11);
+#if defined(__AVX512F__) && SOFT_FAST_LANES == 16
+        const bool window = l.shared && lane_bits(bottom != top + 1) == 0 &&
+                            window_fetch(l, xa, top, &t00, &t10, &t01, &t11);
+#else
+        const bool window = false;
+#endif
+        if (!window) {
+            gather_pairs(l, ya + xa, &t00, &t10);
+            gather_pairs(l, yb + xa, &t01, &t11);
+        }
+        if (clear && lane_bits(I8((t00 | t10 | t01 | t11) >> 24) != 0) == 0) {
+            *clear = true;
+            return {F8{}, F8{}, F8{}, F8{}};
+        }
         c00 = texels(s, t00, bx0 | by0, alpha);
         c10 = texels(s, t10, bx1 | by0, alpha);
         c01 = texels(s, t01, bx0 | by1, alpha);
@@ -487,7 +592,8 @@ SOFT_INLINE void keep_sane(F8* u, F8* v)
     *v = select(sane, *v, splat(0.0f));
 }
 
-SOFT_INLINE C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha)
+// `clear` as for sample_level, where the stage reads a single level.
+SOFT_INLINE C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha, bool* clear)
 {
     F8 rho = texel_step(s, u, v);
     if (s.lod_bias == 0.0f && lane_bits(rho > splat(1.0f)) == 0) {
@@ -499,7 +605,7 @@ SOFT_INLINE C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha)
             base[q] = s.base;
         bool linear = s.mag_linear != 0;
         return sample_level(s, levels_of(s, base), splat_int(linear ? -1 : 0), linear, linear, u, v,
-                            alpha);
+                            alpha, clear);
     }
     int first[QUADS], second[QUADS], linear_lanes[QUADS];
     float fraction[QUADS];
@@ -519,11 +625,13 @@ SOFT_INLINE C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha)
     keep_sane(&u, &v);
 
     I8 linear = per_quad_int(linear_lanes);
-    C8 c = sample_level(s, levels_of(s, first), linear, all_linear, any_linear, u, v, alpha);
+    C8 c = sample_level(s, levels_of(s, first), linear, all_linear, any_linear, u, v, alpha,
+                        one_level ? clear : nullptr);
     if (one_level)
         return c;
     // A quad that reads one level reads it twice and mixes by 0: exactly it.
-    C8 d = sample_level(s, levels_of(s, second), linear, all_linear, any_linear, u, v, alpha);
+    C8 d =
+        sample_level(s, levels_of(s, second), linear, all_linear, any_linear, u, v, alpha, nullptr);
     F8 t = per_quad(fraction);
     c.r = c.r + (d.r - c.r) * t;
     c.g = c.g + (d.g - c.g) * t;
@@ -654,7 +762,7 @@ SOFT_INLINE F8 fog_factor(const SoftFastDraw& draw, F8 depth)
 
 SOFT_INLINE I8 depth_value(F8 z)
 {
-    z = z < splat(0.0f) ? splat(0.0f) : (z > splat(1.0f) ? splat(1.0f) : z);
+    z = saturate(z);
     return to_int(z * 65535.0f + 0.5f) & 0xFFFF;
 }
 
@@ -682,7 +790,7 @@ SOFT_INLINE I8 depth_passes(unsigned func, I8 incoming, I8 stored)
 
 SOFT_INLINE I8 to_byte(F8 v)
 {
-    v = v < splat(0.0f) ? splat(0.0f) : (v > splat(1.0f) ? splat(1.0f) : v);
+    v = saturate(v);
     return to_int(v * 255.0f + 0.5f) & 0xFF;
 }
 
@@ -711,6 +819,7 @@ struct PlaneLanes {
 
 struct TrianglePlanes {
     PlaneLanes z, inv_w, attr_w[SOFT_ATTRS];
+    bool keeps_clear; // see keeps_where_clear
 };
 
 SOFT_INLINE PlaneLanes plane_lanes(const SoftPlane& p)
@@ -726,44 +835,47 @@ SOFT_INLINE F8 plane_at(const PlaneLanes& p, F8 x, F8 y)
 // Loads and stores of a block's pixels; a partly covered block touches only
 // its covered lanes, which are inside the target.
 #if defined(__AVX512BW__) && defined(__AVX512VL__) && SOFT_FAST_LANES == 16
-// With AVX-512 each row is one masked load or store: lanes outside the mask
-// are neither read nor written, so they cannot fault. (The halves are joined
-// and split with plain copies, which compile to the inserts and extracts.)
-typedef uint16_t Depths __attribute__((vector_size(LANES * 2)));
+// With AVX-512 a block is two masked loads or stores of the whole vector: the
+// second row's lanes are addressed from WIDTH elements before that row, so
+// each lands in its own half. Lanes outside the mask are neither read nor
+// written, so they cannot fault; and nothing passes through memory on the
+// way, which would stall on a store that cannot be forwarded to the load.
+template <class T> SOFT_INLINE const void* second_row_base(const T* row1)
+{
+    return reinterpret_cast<const void*>(uintptr_t(row1) - WIDTH * sizeof(T));
+}
+
+template <class T> SOFT_INLINE void* second_row_base(T* row1)
+{
+    return reinterpret_cast<void*>(uintptr_t(row1) - WIDTH * sizeof(T));
+}
+
+constexpr unsigned TOP_ROW = (1u << WIDTH) - 1;
 
 SOFT_INLINE I8 load_block(const uint16_t* row0, const uint16_t* row1, unsigned mask)
 {
-    __m128i rows[2] = {_mm_maskz_loadu_epi16(__mmask8(mask), row0),
-                       _mm_maskz_loadu_epi16(__mmask8(mask >> WIDTH), row1)};
-    Depths both;
-    __builtin_memcpy(&both, rows, sizeof both);
-    return __builtin_convertvector(both, I8);
+    __m256i both = _mm256_maskz_loadu_epi16(__mmask16(mask & TOP_ROW), row0);
+    both = _mm256_mask_loadu_epi16(both, __mmask16(mask & ~TOP_ROW), second_row_base(row1));
+    return I8(_mm512_maskz_cvtepu16_epi32(__mmask16(0xFFFF), both));
 }
 
 SOFT_INLINE I8 load_block(const uint32_t* row0, const uint32_t* row1, unsigned mask)
 {
-    __m256i rows[2] = {_mm256_maskz_loadu_epi32(__mmask8(mask), row0),
-                       _mm256_maskz_loadu_epi32(__mmask8(mask >> WIDTH), row1)};
-    I8 out;
-    __builtin_memcpy(&out, rows, sizeof out);
-    return out;
+    __m512i both = _mm512_maskz_loadu_epi32(__mmask16(mask & TOP_ROW), row0);
+    return I8(_mm512_mask_loadu_epi32(both, __mmask16(mask & ~TOP_ROW), second_row_base(row1)));
 }
 
 SOFT_INLINE void store_block(uint16_t* row0, uint16_t* row1, unsigned mask, I8 values)
 {
-    Depths both = __builtin_convertvector(values & 0xFFFF, Depths);
-    __m128i rows[2];
-    __builtin_memcpy(rows, &both, sizeof rows);
-    _mm_mask_storeu_epi16(row0, __mmask8(mask), rows[0]);
-    _mm_mask_storeu_epi16(row1, __mmask8(mask >> WIDTH), rows[1]);
+    __m256i both = _mm512_maskz_cvtepi32_epi16(__mmask16(0xFFFF), __m512i(values));
+    _mm256_mask_storeu_epi16(row0, __mmask16(mask & TOP_ROW), both);
+    _mm256_mask_storeu_epi16(second_row_base(row1), __mmask16(mask & ~TOP_ROW), both);
 }
 
 SOFT_INLINE void store_block(uint32_t* row0, uint32_t* row1, unsigned mask, I8 values)
 {
-    __m256i rows[2];
-    __builtin_memcpy(rows, &values, sizeof rows);
-    _mm256_mask_storeu_epi32(row0, __mmask8(mask), rows[0]);
-    _mm256_mask_storeu_epi32(row1, __mmask8(mask >> WIDTH), rows[1]);
+    _mm512_mask_storeu_epi32(row0, __mmask16(mask & TOP_ROW), __m512i(values));
+    _mm512_mask_storeu_epi32(second_row_base(row1), __mmask16(mask & ~TOP_ROW), __m512i(values));
 }
 #else
 template <class T> SOFT_INLINE I8 load_block(const T* row0, const T* row1, unsigned mask)
@@ -797,6 +909,61 @@ template <class T> SOFT_INLINE void store_block(T* row0, T* row1, unsigned mask,
 }
 #endif
 
+// A destination byte read back as a colour and written again as one is the
+// same byte, so a pixel blended with nothing comes out as it was.
+constexpr bool bytes_survive_blending()
+{
+    for (int b = 0; b < 256; ++b) {
+        float v = float(b) * BYTE_TO_FLOAT;
+        if (int(v * 255.0f + 0.5f) != b)
+            return false;
+    }
+    return true;
+}
+static_assert(bytes_survive_blending());
+
+SOFT_INLINE bool finite_value(float v)
+{
+    return v > -3.4e38f && v < 3.4e38f;
+}
+
+// The depth and w of every lane are ordinary numbers, so the fogged colour of
+// a transparent pixel is too (anything times 0 is then 0, never NaN).
+SOFT_INLINE bool finite_lanes(F8 z, F8 w)
+{
+    const F8 big = splat(3.4e38f);
+    I8 bad = ~((z > -big) & (z < big) & (w > -big) & (w < big));
+    return lane_bits(bad) == 0;
+}
+
+// Whether a one-stage draw leaves the target as it is wherever its texture is
+// wholly transparent: blended by the source alpha, with the stage's alpha 0
+// exactly when the texel's is, and every colour it could mix in finite. The
+// kernel then skips filtering, fog and blending for such blocks.
+SOFT_INLINE bool keeps_where_clear(const SoftFastDraw& draw)
+{
+    const FfKey& key = draw.context.draw.key;
+    const FfStage& st = key.stage[0];
+    const SoftFastStage& s = draw.stage[0];
+    if (key.src_blend != D3DBLEND_SRCALPHA || key.dst_blend != D3DBLEND_INVSRCALPHA ||
+        !draw.need_alpha || !st.sampled || !s.has_alpha || s.address_u == 2 || s.address_v == 2 ||
+        !finite_value(draw.diffuse))
+        return false;
+    const FfParams& p = draw.context.draw.params;
+    for (float c : p.fog_colour)
+        if (!finite_value(c))
+            return false;
+    const C8 diffuse = splat_colour(draw.diffuse, draw.diffuse, draw.diffuse, draw.diffuse);
+    const C8 clear = splat_colour(0.0f, 0.0f, 0.0f, 0.0f);
+    F8 a = diffuse.a;
+    if (st.alpha_op != D3DTOP_DISABLE) {
+        C8 a1 = argument(st.alpha_arg1, diffuse, diffuse, clear);
+        C8 a2 = argument(st.alpha_arg2, diffuse, diffuse, clear);
+        a = saturate_result(st.alpha_op, operate(st.alpha_op, a1.a, a2.a));
+    }
+    return a[0] == 0.0f;
+}
+
 template <int Stages, bool Fog, bool Blend, bool DepthTest>
 void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int by, unsigned mask)
 {
@@ -828,6 +995,8 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
     const bool alpha = draw.need_alpha != 0;
     const C8 diffuse = splat_colour(draw.diffuse, draw.diffuse, draw.diffuse, draw.diffuse);
     C8 current = diffuse;
+    uint32_t* colour0 = target.colour + row0;
+    uint32_t* colour1 = target.colour + row1;
     for (int s = 0; s < Stages; ++s) {
         const FfStage& st = key.stage[s];
         C8 texel = splat_colour(0.0f, 0.0f, 0.0f, 1.0f);
@@ -835,7 +1004,18 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
             const SoftFastStage& sampler = draw.stage[s];
             F8 u = plane_at(t.attr_w[sampler.coord], fx, fy) * w;
             F8 v = plane_at(t.attr_w[sampler.coord + 1], fx, fy) * w;
-            texel = sample_stage(sampler, u, v, alpha);
+            bool clear = false;
+            const bool may_keep = Stages == 1 && Blend && t.keeps_clear && finite_lanes(z, w);
+            texel = sample_stage(sampler, u, v, alpha, may_keep ? &clear : nullptr);
+            if (clear) {
+                // Every pixel keeps what is under it, rewritten as the blend
+                // would write it back (keeps_where_clear).
+                I8 kept = load_block(colour0, colour1, mask) | splat_int(int32_t(0xFF000000u));
+                store_block(colour0, colour1, mask, kept);
+                if (key.depth_write)
+                    store_block(target.depth + row0, target.depth + row1, mask, depth);
+                return;
+            }
         }
         C8 c1 = argument(st.colour_arg1, diffuse, current, texel);
         C8 c2 = argument(st.colour_arg2, diffuse, current, texel);
@@ -861,8 +1041,6 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
         current.b = current.b * f + p.fog_colour[2] * keep;
     }
 
-    uint32_t* colour0 = target.colour + row0;
-    uint32_t* colour1 = target.colour + row1;
     if (Blend) {
         C8 dst = unpack(U8(load_block(colour0, colour1, mask)), false);
         C8 sf = blend_factor(key.src_blend, current, dst);
@@ -982,6 +1160,7 @@ void raster(const SoftFastDraw& draw, const TriangleSetup& t, int x0, int y0, in
     planes.inv_w = plane_lanes(t.inv_w);
     for (int k = 0; k < SOFT_ATTRS; ++k)
         planes.attr_w[k] = plane_lanes(t.attr_w[k]);
+    planes.keeps_clear = Stages == 1 && Blend && keeps_where_clear(draw);
 
     for (int by = start_y; by <= max_y; by += 2) {
         int64_t edge[3] = {row_edge[0], row_edge[1], row_edge[2]};
