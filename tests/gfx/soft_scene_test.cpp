@@ -7,8 +7,11 @@
 // live until they are rendered. And the thread pool runs every job of every batch exactly once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <vector>
 
 #include "gfx/backend.h"
@@ -202,6 +205,94 @@ TEST(SoftScene, TiledFramesEqualTheReferenceForAnyThreadsAndTiles)
                 differing += got[i] != expected[i];
             EXPECT_EQ(differing, 0u) << c.threads << " threads, tiles of " << c.tile_size;
         }
+    }
+    soft_config_reset();
+}
+
+// One frame of bands, each a quad that runs from near on the left to far in
+// the fog on the right, drawn under the states of the band before but for
+// one setting that only feeds the arithmetic or the sampling: the texture,
+// the fog's colour, range or density, or a sampler's addressing, filter,
+// level bias, level limit or border colour. Draws alike share their prepared
+// state in the tiled device; none of these may be shared.
+std::vector<uint32_t> render_bands(Device& d)
+{
+    IDirect3DDevice8* dev = d.device;
+    IDirect3DTexture8* a = d.texture(64, 5);
+    IDirect3DTexture8* b = d.texture(64, 9);
+    Matrix m;
+    dev->SetTransform(D3DTS_WORLD, mat_translation(&m, 0, 0, 0));
+    dev->SetTransform(D3DTS_VIEW, &m);
+    dev->SetTransform(
+        D3DTS_PROJECTION,
+        mat_perspective_fov_lh(&m, 1.2f, float(d.width) / float(d.height), 0.5f, 60.0f));
+    dev->SetRenderState(D3DRS_FOGENABLE, 1);
+    dev->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
+    dev->SetRenderState(D3DRS_FOGCOLOR, 0x405060);
+    dev->SetRenderState(D3DRS_FOGSTART, d3d_float_to_dword(5.0f));
+    dev->SetRenderState(D3DRS_FOGEND, d3d_float_to_dword(30.0f));
+    dev->SetRenderState(D3DRS_FOGDENSITY, d3d_float_to_dword(0.05f));
+    dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+    dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+    dev->SetTextureStageState(0, D3DTSS_MIPFILTER, D3DTEXF_LINEAR);
+    dev->SetTexture(0, a);
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x102030, 1.0f, 0);
+
+    const std::function<void()> changes[] = {
+        [] {},
+        [&] { dev->SetTexture(0, b); },
+        [&] { dev->SetRenderState(D3DRS_FOGCOLOR, 0xC08040); },
+        [&] { dev->SetRenderState(D3DRS_FOGSTART, d3d_float_to_dword(12.0f)); },
+        [&] { dev->SetRenderState(D3DRS_FOGEND, d3d_float_to_dword(20.0f)); },
+        [&] { dev->SetTextureStageState(0, D3DTSS_ADDRESSV, D3DTADDRESS_BORDER); },
+        [&] { dev->SetTextureStageState(0, D3DTSS_BORDERCOLOR, 0xFF00FF00u); },
+        [&] { dev->SetTextureStageState(0, D3DTSS_MIPMAPLODBIAS, d3d_float_to_dword(1.5f)); },
+        [&] { dev->SetTextureStageState(0, D3DTSS_MAXMIPLEVEL, 2); },
+        [&] { dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_POINT); },
+        [&] { dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_POINT); },
+        [&] { dev->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_EXP); },
+        [&] { dev->SetRenderState(D3DRS_FOGDENSITY, d3d_float_to_dword(0.2f)); },
+    };
+    const int bands = int(std::size(changes));
+    for (int k = 0; k < bands; ++k) {
+        changes[k]();
+        // View-space corners: x and y scale with depth to stay on screen.
+        const float top = 0.6f - 1.2f * float(k) / float(bands);
+        const float bottom = top - 1.2f / float(bands);
+        auto corner = [](float x, float y, float z, float u, float v) {
+            return Vertex{{x * z, y * z, z}, u, v, 0.0f, 0.0f};
+        };
+        std::vector<Vertex> quad = {
+            corner(-0.9f, top, 2.0f, 0.0f, -1.0f),    corner(0.9f, top, 40.0f, 12.0f, -1.0f),
+            corner(0.9f, bottom, 40.0f, 12.0f, 2.0f), corner(-0.9f, top, 2.0f, 0.0f, -1.0f),
+            corner(0.9f, bottom, 40.0f, 12.0f, 2.0f), corner(-0.9f, bottom, 2.0f, 0.0f, 2.0f)};
+        d.draw(D3DPT_TRIANGLELIST, quad, 2);
+    }
+    std::vector<uint32_t> pixels = d.present();
+    dev->SetTexture(0, nullptr);
+    a->Release();
+    b->Release();
+    return pixels;
+}
+
+TEST(SoftScene, DrawsThatDifferInOneSettingShadeAsTheReferenceDoes)
+{
+    soft_config_reset();
+    Device reference(true, 200, 150);
+    std::vector<uint32_t> expected = render_bands(reference);
+    // Not one colour: every band shows its own setting.
+    EXPECT_NE(std::count(expected.begin(), expected.end(), expected[0]), long(expected.size()));
+    for (int threads : {1, 2}) {
+        soft_config_reset();
+        soft_set_threads(threads);
+        Device tiled(false, 200, 150);
+        std::vector<uint32_t> got = render_bands(tiled);
+        ASSERT_EQ(got.size(), expected.size());
+        size_t differing = 0;
+        for (size_t i = 0; i < got.size(); ++i)
+            differing += got[i] != expected[i];
+        EXPECT_EQ(differing, 0u) << threads << " threads";
     }
     soft_config_reset();
 }

@@ -157,16 +157,21 @@ void soft_level_chain(const SoftTexture& texture, SoftLevelChain* chain)
     }
 }
 
+SoftFastRaster soft_fast_raster(const FfKey& key)
+{
+    SoftSimd simd = active_simd().load();
+    const SoftFastRaster* table = simd == SoftSimd::avx512 ? soft_fast_avx512
+                                  : simd == SoftSimd::avx2 ? soft_fast_avx2
+                                                           : soft_fast_sse2;
+    return table[soft_fast_variant(key)];
+}
+
 void soft_fast_prepare(const SoftDrawContext& context, const SoftLevelChain* const* chains,
                        SoftFastDraw* draw)
 {
     const FfKey& key = context.draw.key;
     draw->context = context;
-    SoftSimd simd = active_simd().load();
-    const SoftFastRaster* table = simd == SoftSimd::avx512 ? soft_fast_avx512
-                                  : simd == SoftSimd::avx2 ? soft_fast_avx2
-                                                           : soft_fast_sse2;
-    draw->raster = table[soft_fast_variant(key)];
+    draw->raster = soft_fast_raster(key);
     for (int s = 0; s < FF_STAGES; ++s) {
         draw->stage[s] = SoftFastStage{};
         if (s < key.stages && chains[s])

@@ -74,6 +74,9 @@ void soft_fast_prepare(const SoftDrawContext& context, const SoftLevelChain* con
 // The levels of `texture` as they are now.
 void soft_level_chain(const SoftTexture& texture, SoftLevelChain* chain);
 
+// The kernel soft_fast_prepare would choose now for a draw with `key`.
+SoftFastRaster soft_fast_raster(const FfKey& key);
+
 // The kernels, one table per instruction set, indexed by soft_fast_variant.
 int soft_fast_variant(const FfKey& key);
 constexpr int SOFT_FAST_VARIANTS = 3 * 2 * 2 * 2;

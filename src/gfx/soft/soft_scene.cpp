@@ -72,6 +72,44 @@ const SoftLevelChain* SoftScene::hold_texture(SoftTexture* texture)
     return &chain;
 }
 
+static bool same_sampler(const FfSampler& a, const FfSampler& b)
+{
+    return a.address_u == b.address_u && a.address_v == b.address_v &&
+           a.mag_filter == b.mag_filter && a.min_filter == b.min_filter &&
+           a.mip_filter == b.mip_filter && a.max_level == b.max_level &&
+           a.has_alpha == b.has_alpha && a.lod_bias == b.lod_bias && a.border == b.border;
+}
+
+// Whether a draw under `context`, reading `chains`, shades exactly as the
+// prepared draw `last`: same kernel, states, values, textures (as this
+// frame holds them) and target. The terrain makes a draw of every cell, all
+// alike, and they then share one prepared draw.
+static bool shades_as(const SoftFastDraw& last, const SoftDrawContext& context,
+                      const SoftLevelChain* const* chains)
+{
+    const FfDraw &a = last.context.draw, &b = context.draw;
+    if (a.key != b.key || last.raster != soft_fast_raster(b.key))
+        return false;
+    const FfParams &p = a.params, &q = b.params;
+    if (p.fog_start != q.fog_start || p.fog_end != q.fog_end || p.fog_density != q.fog_density ||
+        p.fog_colour[0] != q.fog_colour[0] || p.fog_colour[1] != q.fog_colour[1] ||
+        p.fog_colour[2] != q.fog_colour[2])
+        return false;
+    const SoftTarget &t = last.context.target, &u = context.target;
+    if (t.width != u.width || t.height != u.height || t.colour != u.colour || t.depth != u.depth)
+        return false;
+    for (int s = 0; s < FF_STAGES; ++s) {
+        if (last.context.texture[s] != context.texture[s] ||
+            !same_sampler(a.sampler[s], b.sampler[s]))
+            return false;
+        // And the very levels the kernel reads: a frame holds one chain per
+        // texture, so this only guards against a change of that rule.
+        if (s < b.key.stages && chains[s] && last.stage[s].levels != chains[s]->level)
+            return false;
+    }
+    return true;
+}
+
 void SoftScene::add_draw(const SoftState& state, const SoftDrawContext& context,
                          D3DPRIMITIVETYPE type, const BYTE* vertices, UINT stride,
                          UINT vertex_count, UINT primitive_count)
@@ -80,13 +118,17 @@ void SoftScene::add_draw(const SoftState& state, const SoftDrawContext& context,
     for (int s = 0; s < FF_STAGES; ++s)
         if (context.texture[s])
             chains[s] = hold_texture(state.texture[s]);
-    open_->draws.emplace_back();
-    soft_fast_prepare(context, chains, &open_->draws.back());
+    std::vector<SoftFastDraw>& draws = open_->draws;
+    const bool shared = !draws.empty() && shades_as(draws.back(), context, chains);
+    if (!shared) {
+        draws.emplace_back();
+        soft_fast_prepare(context, chains, &draws.back());
+    }
     size_t before = open_->triangles.size();
     soft_setup_draw(state, context, type, vertices, stride, vertex_count, primitive_count,
                     bin_triangle, this);
-    if (open_->triangles.size() == before)
-        open_->draws.pop_back(); // nothing to draw
+    if (!shared && open_->triangles.size() == before)
+        draws.pop_back(); // nothing to draw
 }
 
 // Largest value of a fixed-point edge function over the pixel centres of a
