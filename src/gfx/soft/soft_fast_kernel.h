@@ -408,26 +408,48 @@ SOFT_INLINE __m512i texel_row(const Levels& l, int total, int start)
 }
 
 // The four taps of a bilinear footprint from rows of the level, where the
-// block's taps lie within sixteen columns and three rows of one level (a
-// magnified or barely shrunk texture): three row loads and four permutes
-// in place of the gathers. `x` is the left tap's column (the right one is
-// the next), `top` the upper tap's row (the lower one is the next).
+// block's taps lie within sixteen columns and four rows of one level (a
+// magnified or barely shrunk texture): a row load for each row they reach
+// and permutes in place of the gathers. `x` is the left tap's column (the
+// right one is the next), `top` the upper tap's row (the lower one is the
+// next).
 SOFT_INLINE bool window_fetch(const Levels& l, I8 x, I8 top, U8* t00, U8* t10, U8* t01, U8* t11)
 {
     const I8 x_min = lane_min(x), row_min = lane_min(top);
     const I8 dx = x - x_min, dr = top - row_min;
-    if (lane_bits((dx > splat_int(14)) | (dr > splat_int(1))) != 0)
+    if (lane_bits((dx > splat_int(14)) | (dr > splat_int(2))) != 0)
         return false;
     const int width = l.width[0], total = width * l.height[0];
     const int start = row_min[0] * width + x_min[0];
     const __m512i row0 = texel_row(l, total, start), row1 = texel_row(l, total, start + width);
-    // The third row is read only where some lane's taps reach it.
-    const __m512i row2 = lane_bits(dr != 0) ? texel_row(l, total, start + 2 * width) : row1;
-    const __m512i left = __m512i(dx + (dr << 4)), right = __m512i(dx + 1 + (dr << 4));
-    *t00 = U8(_mm512_permutex2var_epi32(row0, left, row1));
-    *t10 = U8(_mm512_permutex2var_epi32(row0, right, row1));
-    *t01 = U8(_mm512_permutex2var_epi32(row1, left, row2));
-    *t11 = U8(_mm512_permutex2var_epi32(row1, right, row2));
+    // Rows past the second are read only where some lane's taps reach them.
+    const unsigned lower = lane_bits(dr != 0);
+    const __m512i row2 = lower ? texel_row(l, total, start + 2 * width) : row1;
+    const I8 up = dx + (dr << 4);
+    if (lane_bits(dr > splat_int(1)) == 0) {
+        // Upper taps in rows 0 and 1, lower ones in rows 1 and 2.
+        *t00 = U8(_mm512_permutex2var_epi32(row0, __m512i(up), row1));
+        *t10 = U8(_mm512_permutex2var_epi32(row0, __m512i(up + 1), row1));
+        *t01 = U8(_mm512_permutex2var_epi32(row1, __m512i(up), row2));
+        *t11 = U8(_mm512_permutex2var_epi32(row1, __m512i(up + 1), row2));
+        return true;
+    }
+    // A tap in row k is entry dx + 16 k of the rows paired as (0, 1) and
+    // (2, 3): a permute reads only an entry's low five bits, and the pair is
+    // chosen by k >= 2 after both are read.
+    const __m512i row3 = texel_row(l, total, start + 3 * width);
+    const __mmask16 up_far = __mmask16(lane_bits(dr > splat_int(1)));
+    const __mmask16 down_far = __mmask16(lower);
+    const I8 down = up + 16;
+    auto taps = [&](I8 index, __mmask16 far) {
+        __m512i near = _mm512_permutex2var_epi32(row0, __m512i(index), row1);
+        __m512i beyond = _mm512_permutex2var_epi32(row2, __m512i(index), row3);
+        return U8(_mm512_mask_mov_epi32(near, far, beyond));
+    };
+    *t00 = taps(up, up_far);
+    *t10 = taps(up + 1, up_far);
+    *t01 = taps(down, down_far);
+    *t11 = taps(down + 1, down_far);
     return true;
 }
 #endif
