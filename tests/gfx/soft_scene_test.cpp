@@ -212,9 +212,10 @@ TEST(SoftScene, TiledFramesEqualTheReferenceForAnyThreadsAndTiles)
 // One frame of bands, each a quad that runs from near on the left to far in
 // the fog on the right, drawn under the states of the band before but for
 // one setting that only feeds the arithmetic or the sampling: the texture,
-// the fog's colour, range or density, or a sampler's addressing, filter,
-// level bias, level limit or border colour. Draws alike share their prepared
-// state in the tiled device; none of these may be shared.
+// the fog's colour, range or density, a sampler's addressing, filter, level
+// bias, level limit or border colour, or the projection. The tiled device
+// describes states again only after they change, and draws alike share their
+// prepared state; none of these bands may reuse the one before.
 std::vector<uint32_t> render_bands(Device& d)
 {
     IDirect3DDevice8* dev = d.device;
@@ -253,6 +254,8 @@ std::vector<uint32_t> render_bands(Device& d)
         [&] { dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_POINT); },
         [&] { dev->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_EXP); },
         [&] { dev->SetRenderState(D3DRS_FOGDENSITY, d3d_float_to_dword(0.2f)); },
+        // An affine projection puts the fog on device depth.
+        [&] { dev->SetTransform(D3DTS_PROJECTION, mat_ortho_lh(&m, 80.0f, 60.0f, 0.0f, 60.0f)); },
     };
     const int bands = int(std::size(changes));
     for (int k = 0; k < bands; ++k) {
