@@ -65,6 +65,22 @@ struct Device {
         device->DrawPrimitive(type, 0, count);
     }
 
+    // An identity world and view, a perspective projection, and linear fog
+    // in one colour from `start` to `end` (the caller enables it).
+    void perspective_in_fog(float start, float end)
+    {
+        Matrix m;
+        device->SetTransform(D3DTS_WORLD, mat_translation(&m, 0, 0, 0));
+        device->SetTransform(D3DTS_VIEW, &m);
+        device->SetTransform(
+            D3DTS_PROJECTION,
+            mat_perspective_fov_lh(&m, 1.2f, float(width) / float(height), 0.5f, 60.0f));
+        device->SetRenderState(D3DRS_FOGCOLOR, 0x405060);
+        device->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
+        device->SetRenderState(D3DRS_FOGSTART, d3d_float_to_dword(start));
+        device->SetRenderState(D3DRS_FOGEND, d3d_float_to_dword(end));
+    }
+
     std::vector<uint32_t> present()
     {
         device->Present(nullptr, nullptr, nullptr, nullptr);
@@ -116,16 +132,7 @@ std::vector<uint32_t> render_dense_scene(Device& d)
     IDirect3DDevice8* dev = d.device;
     IDirect3DTexture8* a = d.texture(64, 1);
     IDirect3DTexture8* b = d.texture(32, 7);
-    Matrix m;
-    dev->SetTransform(D3DTS_WORLD, mat_translation(&m, 0, 0, 0));
-    dev->SetTransform(D3DTS_VIEW, &m);
-    dev->SetTransform(
-        D3DTS_PROJECTION,
-        mat_perspective_fov_lh(&m, 1.2f, float(d.width) / float(d.height), 0.5f, 60.0f));
-    dev->SetRenderState(D3DRS_FOGCOLOR, 0x405060);
-    dev->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
-    dev->SetRenderState(D3DRS_FOGSTART, d3d_float_to_dword(10.0f));
-    dev->SetRenderState(D3DRS_FOGEND, d3d_float_to_dword(50.0f));
+    d.perspective_in_fog(10.0f, 50.0f);
     for (DWORD s = 0; s < 2; ++s) {
         dev->SetTextureStageState(s, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
         dev->SetTextureStageState(s, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
@@ -221,17 +228,8 @@ std::vector<uint32_t> render_bands(Device& d)
     IDirect3DDevice8* dev = d.device;
     IDirect3DTexture8* a = d.texture(64, 5);
     IDirect3DTexture8* b = d.texture(64, 9);
-    Matrix m;
-    dev->SetTransform(D3DTS_WORLD, mat_translation(&m, 0, 0, 0));
-    dev->SetTransform(D3DTS_VIEW, &m);
-    dev->SetTransform(
-        D3DTS_PROJECTION,
-        mat_perspective_fov_lh(&m, 1.2f, float(d.width) / float(d.height), 0.5f, 60.0f));
+    d.perspective_in_fog(5.0f, 30.0f);
     dev->SetRenderState(D3DRS_FOGENABLE, 1);
-    dev->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
-    dev->SetRenderState(D3DRS_FOGCOLOR, 0x405060);
-    dev->SetRenderState(D3DRS_FOGSTART, d3d_float_to_dword(5.0f));
-    dev->SetRenderState(D3DRS_FOGEND, d3d_float_to_dword(30.0f));
     dev->SetRenderState(D3DRS_FOGDENSITY, d3d_float_to_dword(0.05f));
     dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
@@ -240,6 +238,7 @@ std::vector<uint32_t> render_bands(Device& d)
     dev->SetTexture(0, a);
     dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x102030, 1.0f, 0);
 
+    Matrix m;
     const std::function<void()> changes[] = {
         [] {},
         [&] { dev->SetTexture(0, b); },
