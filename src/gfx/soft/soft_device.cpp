@@ -401,7 +401,6 @@ HRESULT SoftDevice::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* m
 {
     if (!matrix)
         return D3DERR_INVALIDCALL;
-    described_stale_ = true;
     switch (state) {
     case D3DTS_WORLD:
         state_.world = *matrix;
@@ -411,6 +410,7 @@ HRESULT SoftDevice::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* m
         return D3D_OK;
     case D3DTS_PROJECTION:
         state_.proj = *matrix;
+        described_stale_ = true; // it decides where fog is measured
         return D3D_OK;
     }
     return D3DERR_INVALIDCALL;

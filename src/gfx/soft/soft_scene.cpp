@@ -80,12 +80,12 @@ static bool same_sampler(const FfSampler& a, const FfSampler& b)
            a.has_alpha == b.has_alpha && a.lod_bias == b.lod_bias && a.border == b.border;
 }
 
-// Whether a draw under `context`, reading `chains`, shades exactly as the
-// prepared draw `last`: same kernel, states, values, textures (as this
-// frame holds them) and target. The terrain makes a draw of every cell, all
-// alike, and they then share one prepared draw.
-static bool shades_as(const SoftFastDraw& last, const SoftDrawContext& context,
-                      const SoftLevelChain* const* chains)
+// Whether a draw under `context` shades exactly as the prepared draw `last`
+// of the same frame: same kernel, states, values, textures and target. A
+// frame holds one level chain per texture, so the same texture means the
+// same texels. The terrain makes a draw of every cell, all alike, and they
+// then share one prepared draw.
+static bool shades_as(const SoftFastDraw& last, const SoftDrawContext& context)
 {
     const FfDraw &a = last.context.draw, &b = context.draw;
     if (a.key != b.key || last.raster != soft_fast_raster(b.key))
@@ -102,10 +102,6 @@ static bool shades_as(const SoftFastDraw& last, const SoftDrawContext& context,
         if (last.context.texture[s] != context.texture[s] ||
             !same_sampler(a.sampler[s], b.sampler[s]))
             return false;
-        // And the very levels the kernel reads: a frame holds one chain per
-        // texture, so this only guards against a change of that rule.
-        if (s < b.key.stages && chains[s] && last.stage[s].levels != chains[s]->level)
-            return false;
     }
     return true;
 }
@@ -119,7 +115,7 @@ void SoftScene::add_draw(const SoftState& state, const SoftDrawContext& context,
         if (context.texture[s])
             chains[s] = hold_texture(state.texture[s]);
     std::vector<SoftFastDraw>& draws = open_->draws;
-    const bool shared = !draws.empty() && shades_as(draws.back(), context, chains);
+    const bool shared = !draws.empty() && shades_as(draws.back(), context);
     if (!shared) {
         draws.emplace_back();
         soft_fast_prepare(context, chains, &draws.back());
