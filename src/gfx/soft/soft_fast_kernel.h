@@ -17,6 +17,7 @@
 #endif
 
 #include "gfx/soft/soft_fast.h"
+#include "gfx/soft/soft_log2.h"
 
 namespace
 {
@@ -332,16 +333,13 @@ SOFT_INLINE C8 fetch(const SoftFastStage& s, const Levels& l, I8 x, I8 y_row, I8
 // next texel of the same row in every lane.
 SOFT_INLINE void gather_pairs(const Levels& l, I8 index, U8* left, U8* right)
 {
-    int32_t at[LANES];
-    __builtin_memcpy(at, &index, sizeof at);
 #if defined(__AVX512F__) && SOFT_FAST_LANES == 16
     // Where every quad reads one level, two gathers of eight 64-bit words
     // beat sixteen loads and the inserts that gather them into a vector.
     if (l.shared) {
         const I8 even = {0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30};
-        __m256i first, second;
-        __builtin_memcpy(&first, at, sizeof first);
-        __builtin_memcpy(&second, at + 8, sizeof second);
+        const __m256i first = _mm512_maskz_extracti64x4_epi64(0xF, __m512i(index), 0);
+        const __m256i second = _mm512_maskz_extracti64x4_epi64(0xF, __m512i(index), 1);
         __m512i low =
             _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), 0xFF, first, l.texels[0], 4);
         __m512i high =
@@ -350,6 +348,10 @@ SOFT_INLINE void gather_pairs(const Levels& l, I8 index, U8* left, U8* right)
         *right = U8(_mm512_permutex2var_epi32(low, __m512i(even + 1), high));
         return;
     }
+#endif
+    int32_t at[LANES];
+    __builtin_memcpy(at, &index, sizeof at);
+#if defined(__AVX512F__) && SOFT_FAST_LANES == 16
     auto pair = [&](int lane) {
         long long word;
         __builtin_memcpy(&word, l.texels[quad_of_lane(lane)] + at[lane], sizeof word);
@@ -590,19 +592,17 @@ SOFT_INLINE F8 texel_step(const SoftFastStage& s, F8 u, F8 v)
     return across < down ? down : across;
 }
 
-// Per quad: log2 of the texels one pixel step covers.
-SOFT_INLINE void levels_of_detail(const SoftFastStage& s, F8 rho, float (&lambda)[QUADS])
+// Per quad: log2 of the texels one pixel step covers, the quads at once in
+// a short vector (a full block's worth would only repeat them).
+SOFT_INLINE void levels_of_detail(F8 rho, float (&lambda)[QUADS])
 {
-    for (int q = 0; q < QUADS; ++q) {
-        float r = rho[2 * q];
-        // Without a bias, a quad that does not shrink the texture (rho <= 1:
-        // lambda <= 0) is magnified whatever its exact lambda; log2 is the
-        // dearest step here, so it is left out where nothing reads it.
-        if (s.lod_bias == 0.0f && !(r > 1.0f))
-            lambda[q] = -100.0f;
-        else
-            lambda[q] = r > 0.0f ? 0.5f * __builtin_log2f(r) : -100.0f;
-    }
+    typedef float F4 __attribute__((vector_size(16)));
+    F4 r = {1.0f, 1.0f, 1.0f, 1.0f};
+    for (int q = 0; q < QUADS; ++q)
+        r[q] = rho[2 * q];
+    const F4 half_log = 0.5f * soft_log2(r);
+    for (int q = 0; q < QUADS; ++q)
+        lambda[q] = r[q] > 0.0f ? half_log[q] : -100.0f;
 }
 
 // NaN or runaway coordinates sample somewhere defined.
@@ -633,7 +633,7 @@ SOFT_INLINE C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha, bool
     float fraction[QUADS];
     bool all_linear = true, any_linear = false, one_level = true;
     float lambda[QUADS];
-    levels_of_detail(s, rho, lambda);
+    levels_of_detail(rho, lambda);
     for (int q = 0; q < QUADS; ++q) {
         QuadLevels chosen = choose_levels(s, lambda[q]);
         first[q] = chosen.first;

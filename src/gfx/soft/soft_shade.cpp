@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gfx/soft/soft_log2.h"
 #include "gfx/soft/soft_pipeline.h"
 
 namespace
@@ -153,7 +154,7 @@ float level_of_detail(const SoftQuad& quad, int u_index, int width, int height)
     float dudy = (a[2][u_index] - a[0][u_index]) * float(width);
     float dvdy = (a[2][v_index] - a[0][v_index]) * float(height);
     float rho = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
-    return rho > 0.0f ? 0.5f * std::log2(rho) : -100.0f;
+    return rho > 0.0f ? 0.5f * soft_log2(rho) : -100.0f;
 }
 
 Colour stage_argument(DWORD arg, const Colour& diffuse, const Colour& current,
