@@ -22,8 +22,10 @@ SoftScene::SoftScene(const SoftTarget& target, int tile_size, int threads)
 {
     tiles_x_ = (target.width + tile_size - 1) / tile_size;
     tiles_y_ = (target.height + tile_size - 1) / tile_size;
-    for (Frame& frame : frames_)
+    for (Frame& frame : frames_) {
         frame.bins.resize(size_t(tiles_x_) * size_t(tiles_y_));
+        frame.order.resize(frame.bins.size());
+    }
     open_->serial = 1;
 }
 
@@ -204,10 +206,10 @@ void SoftScene::render_tile(const Frame& frame, int tile)
     }
 }
 
-void SoftScene::render_tile_job(void* user, int tile)
+void SoftScene::render_tile_job(void* user, int index)
 {
     SoftScene& scene = *static_cast<SoftScene*>(user);
-    scene.render_tile(*scene.flight_, tile);
+    scene.render_tile(*scene.flight_, int(scene.flight_->order[size_t(index)]));
 }
 
 void SoftScene::set_show(Show show, void* user)
@@ -224,6 +226,13 @@ void SoftScene::submit(bool present, uint32_t* quantised)
         return;
     frame->present = present;
     frame->quantised = present ? quantised : nullptr;
+    // Tiles with the most triangles go first: they tend to take longest, and
+    // a long tile taken last would keep one thread busy while the rest wait.
+    for (size_t tile = 0; tile < frame->order.size(); ++tile)
+        frame->order[tile] = uint32_t(tile);
+    std::stable_sort(frame->order.begin(), frame->order.end(), [&](uint32_t a, uint32_t b) {
+        return frame->bins[a].size() > frame->bins[b].size();
+    });
     flight_ = frame;
     open_ = frame == &frames_[0] ? &frames_[1] : &frames_[0];
     open_->serial = frame->serial + 1;

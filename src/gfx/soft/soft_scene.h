@@ -122,6 +122,7 @@ class SoftScene
         std::vector<SoftFastDraw> draws;
         std::vector<Triangle> triangles;
         std::vector<std::vector<uint32_t>> bins; // per tile: indices into triangles, in order
+        std::vector<uint32_t> order;             // the tiles in the order they are handed out
         std::vector<SoftTexture*> held;          // textures its draws sample, one reference each
         std::deque<SoftLevelChain> chains;       // those textures' levels as its draws read them
         // Texels of levels written while this frame was in flight, which its
@@ -136,7 +137,7 @@ class SoftScene
     };
 
     static void bin_triangle(void* scene, const TriangleSetup& setup);
-    static void render_tile_job(void* scene, int tile);
+    static void render_tile_job(void* scene, int index);
     void render_tile(const Frame& frame, int tile);
     const SoftLevelChain* hold_texture(SoftTexture* texture);
     void retire(Frame* frame);
