@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <iterator>
@@ -594,6 +595,62 @@ IDirect3DTexture8* bind_texel(Device& d, uint32_t colour)
     set_texel(t, colour);
     d.device->SetTexture(0, t);
     return t;
+}
+
+// Bands of a small wrapping texture, shrunk between one and four times and
+// turned a different way in each band, so the texels a block reads wrap
+// around the texture inside the block, in columns and in rows: its lanes
+// are not in order. The fast rasterizer's window of texel rows is placed from
+// a block's corners and must notice every lane it does not hold.
+std::vector<uint32_t> render_wrapping_bands(Device& d)
+{
+    IDirect3DDevice8* dev = d.device;
+    IDirect3DTexture8* t = nullptr;
+    EXPECT_EQ(dev->CreateTexture(16, 16, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
+    Device::fill(t, 0, 7);
+    setup_2d(d);
+    dev->SetTexture(0, t);
+    dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+    dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+    dev->SetTextureStageState(0, D3DTSS_MIPFILTER, D3DTEXF_NONE);
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    const int bands = 12;
+    const float w = float(d.width), h = float(d.height) / float(bands);
+    for (int k = 0; k < bands; ++k) {
+        const float rate = (1.15f + 0.25f * float(k)) / 16.0f; // texels a pixel, as u
+        const float c = std::cos(0.45f * float(k)), s = std::sin(0.45f * float(k));
+        auto corner = [&](float x, float y) {
+            return Vertex{{x, y, 0.5f}, (c * x - s * y) * rate + 0.3f, (s * x + c * y) * rate,
+                          0.0f, 0.0f};
+        };
+        const float y0 = h * float(k), y1 = y0 + h;
+        std::vector<Vertex> quad = {corner(0, y0), corner(w, y0), corner(w, y1),
+                                    corner(0, y0), corner(w, y1), corner(0, y1)};
+        d.draw(D3DPT_TRIANGLELIST, quad, 2);
+    }
+    std::vector<uint32_t> pixels = d.present();
+    dev->SetTexture(0, nullptr);
+    t->Release();
+    return pixels;
+}
+
+TEST(SoftFast, TexelsThatWrapInsideABlockAreReadAsTheReferenceReadsThem)
+{
+    soft_config_reset();
+    Device reference(true, 160, 96);
+    std::vector<uint32_t> expected = render_wrapping_bands(reference);
+    for (SoftSimd simd : {SoftSimd::sse2, SoftSimd::avx2, SoftSimd::avx512}) {
+        if (simd > soft_simd_best())
+            continue;
+        ASSERT_TRUE(soft_simd_use(simd));
+        soft_config_reset();
+        Device tiled(false, 160, 96);
+        std::vector<uint32_t> got = render_wrapping_bands(tiled);
+        ASSERT_EQ(got.size(), expected.size());
+        EXPECT_EQ(differing(got, expected), 0u) << soft_simd_name(simd);
+    }
+    soft_simd_use(soft_simd_best());
+    soft_config_reset();
 }
 
 class SoftSceneOrder : public ::testing::TestWithParam<bool> // true: the reference device

@@ -392,13 +392,16 @@ SOFT_INLINE void gather_pairs(const Levels& l, I8 index, U8* left, U8* right)
 }
 
 #if defined(__AVX512F__) && SOFT_FAST_LANES == 16
-SOFT_INLINE I8 lane_min(I8 v)
+// The least of the block's four corner lanes, in every lane. Texture
+// coordinates run one way across a block, so that is the least lane but for
+// rounding; the caller checks every lane against it, and half the steps of a
+// search through all sixteen lie on the path to the texels.
+SOFT_INLINE I8 corner_min(I8 v)
 {
     auto least = [](I8 a, I8 b) { return a < b ? a : b; };
     v = least(v, __builtin_shuffle(v, I8{8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7}));
-    v = least(v, __builtin_shuffle(v, I8{4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8, 9, 10, 11}));
-    v = least(v, __builtin_shuffle(v, I8{2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13}));
-    return least(v, __builtin_shuffle(v, I8{1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14}));
+    return least(__builtin_shuffle(v, I8{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+                 __builtin_shuffle(v, I8{7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}));
 }
 
 // Sixteen texels of a level from `start` on, none past its last.
@@ -417,9 +420,10 @@ SOFT_INLINE __m512i texel_row(const Levels& l, int total, int start)
 // next).
 SOFT_INLINE bool window_fetch(const Levels& l, I8 x, I8 top, U8* t00, U8* t10, U8* t01, U8* t11)
 {
-    const I8 x_min = lane_min(x), row_min = lane_min(top);
+    const I8 x_min = corner_min(x), row_min = corner_min(top);
     const I8 dx = x - x_min, dr = top - row_min;
-    if (lane_bits((dx > splat_int(14)) | (dr > splat_int(2))) != 0)
+    // Unsigned, so a lane left of or above the corners fails too.
+    if (lane_bits(I8((U8(dx) > 14u) | (U8(dr) > 2u))) != 0)
         return false;
     const int width = l.width[0], total = width * l.height[0];
     const int start = row_min[0] * width + x_min[0];
