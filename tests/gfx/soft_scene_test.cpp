@@ -620,8 +620,8 @@ std::vector<uint32_t> render_wrapping_bands(Device& d)
         const float rate = (1.15f + 0.25f * float(k)) / 16.0f; // texels a pixel, as u
         const float c = std::cos(0.45f * float(k)), s = std::sin(0.45f * float(k));
         auto corner = [&](float x, float y) {
-            return Vertex{{x, y, 0.5f}, (c * x - s * y) * rate + 0.3f, (s * x + c * y) * rate,
-                          0.0f, 0.0f};
+            return Vertex{
+                {x, y, 0.5f}, (c * x - s * y) * rate + 0.3f, (s * x + c * y) * rate, 0.0f, 0.0f};
         };
         const float y0 = h * float(k), y1 = y0 + h;
         std::vector<Vertex> quad = {corner(0, y0), corner(w, y0), corner(w, y1),

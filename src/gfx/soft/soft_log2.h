@@ -19,8 +19,7 @@ template <class F> struct SoftLog2Lanes {
     typedef int32_t Int;
 };
 template <class F>
-    requires(sizeof(F) > sizeof(float))
-struct SoftLog2Lanes<F> {
+requires(sizeof(F) > sizeof(float)) struct SoftLog2Lanes<F> {
     typedef int32_t Int __attribute__((vector_size(sizeof(F))));
 };
 
