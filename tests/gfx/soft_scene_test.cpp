@@ -539,24 +539,32 @@ std::vector<uint32_t> render_streaks(Device& d, uint32_t seed)
     return frames;
 }
 
-TEST(SoftFast, ClearTexelsBlendAsTheReferenceDoesWithEveryInstructionSet)
+// Renders with the reference device, then with the tiled one on two threads
+// and every instruction set this processor has, and expects the same pixels.
+void expect_every_set_draws_as_the_reference(
+    int width, int height, const std::function<std::vector<uint32_t>(Device&)>& render)
 {
     soft_config_reset();
-    Device reference(true, 96, 64);
-    std::vector<uint32_t> expected = render_streaks(reference, 5);
+    Device reference(true, width, height);
+    std::vector<uint32_t> expected = render(reference);
     for (SoftSimd simd : {SoftSimd::sse2, SoftSimd::avx2, SoftSimd::avx512}) {
         if (simd > soft_simd_best())
             continue;
         ASSERT_TRUE(soft_simd_use(simd));
         soft_config_reset();
         soft_set_threads(2);
-        Device tiled(false, 96, 64);
-        std::vector<uint32_t> got = render_streaks(tiled, 5);
+        Device tiled(false, width, height);
+        std::vector<uint32_t> got = render(tiled);
         ASSERT_EQ(got.size(), expected.size());
         EXPECT_EQ(differing(got, expected), 0u) << soft_simd_name(simd);
     }
     soft_simd_use(soft_simd_best());
     soft_config_reset();
+}
+
+TEST(SoftFast, ClearTexelsBlendAsTheReferenceDoesWithEveryInstructionSet)
+{
+    expect_every_set_draws_as_the_reference(96, 64, [](Device& d) { return render_streaks(d, 5); });
 }
 
 const auto flat = [](float x0, float y0, float x1, float y1, float z) {
@@ -636,21 +644,7 @@ std::vector<uint32_t> render_wrapping_bands(Device& d)
 
 TEST(SoftFast, TexelsThatWrapInsideABlockAreReadAsTheReferenceReadsThem)
 {
-    soft_config_reset();
-    Device reference(true, 160, 96);
-    std::vector<uint32_t> expected = render_wrapping_bands(reference);
-    for (SoftSimd simd : {SoftSimd::sse2, SoftSimd::avx2, SoftSimd::avx512}) {
-        if (simd > soft_simd_best())
-            continue;
-        ASSERT_TRUE(soft_simd_use(simd));
-        soft_config_reset();
-        Device tiled(false, 160, 96);
-        std::vector<uint32_t> got = render_wrapping_bands(tiled);
-        ASSERT_EQ(got.size(), expected.size());
-        EXPECT_EQ(differing(got, expected), 0u) << soft_simd_name(simd);
-    }
-    soft_simd_use(soft_simd_best());
-    soft_config_reset();
+    expect_every_set_draws_as_the_reference(160, 96, render_wrapping_bands);
 }
 
 class SoftSceneOrder : public ::testing::TestWithParam<bool> // true: the reference device
