@@ -3,9 +3,7 @@
 // level each, and the texture methods that only pick a level and hand the
 // call to its surface.
 #pragma once
-#include <cstddef>
 #include <cstdint>
-#include <new>
 #include <vector>
 
 #include "gfx/d3d8.h"
@@ -29,27 +27,12 @@ template <class Interface> class RefCounted : public Interface
     DWORD refs_ = 1;
 };
 
-// Memory that starts on a cache line. The software renderer's threads write
-// neighbouring screen tiles at the same time; with the buffers aligned so, the
-// rows of one tile share no line with the next tile's, and the threads do not
-// take lines from each other at every tile edge.
-template <class T> struct LineAligned {
-    typedef T value_type;
-    static constexpr std::align_val_t LINE{64};
-    LineAligned() = default;
-    template <class U> LineAligned(const LineAligned<U>&) {}
-    T* allocate(size_t count) { return static_cast<T*>(::operator new(count * sizeof(T), LINE)); }
-    void deallocate(T* memory, size_t) { ::operator delete(memory, LINE); }
-    template <class U> bool operator==(const LineAligned<U>&) const { return true; }
-};
-typedef std::vector<uint32_t, LineAligned<uint32_t>> TexelWords;
-
 // One level in memory: X8R8G8B8 or A8R8G8B8 words, rows top first, tightly
 // packed.
 struct TexelLevel {
     int width = 0;
     int height = 0;
-    TexelWords texels;
+    std::vector<uint32_t> texels;
 };
 
 // Sizes `count` levels from width x height down, each half the one before

@@ -154,8 +154,8 @@ class SoftDevice final : public RefCounted<IDirect3DDevice8>
     D3DFORMAT format_;
     bool in_scene_ = false;
     TexelLevel colour_;
-    std::vector<uint16_t, LineAligned<uint16_t>> depth_;
-    TexelWords presented_;       // aligned too: the threads fill it tile by tile
+    std::vector<uint16_t> depth_;
+    std::vector<uint32_t> presented_;
     HWND show_window_ = nullptr; // where the tiled device's frame in flight goes
     SoftScene* queue_ = nullptr; // the scene a lock of the back buffer renders first, if any
     SoftSurface back_surface_;

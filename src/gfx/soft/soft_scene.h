@@ -127,7 +127,7 @@ class SoftScene
         std::deque<SoftLevelChain> chains;       // those textures' levels as its draws read them
         // Texels of levels written while this frame was in flight, which its
         // draws still read, and the levels they were taken from.
-        std::vector<TexelWords> retired;
+        std::vector<std::vector<uint32_t>> retired;
         std::vector<const TexelLevel*> renamed;
         bool clear_colour = false, clear_depth = false;
         uint32_t clear_colour_value = 0;
