@@ -24,7 +24,8 @@ requires(sizeof(F) > sizeof(float)) struct SoftLog2Lanes<F> {
 };
 
 // log2(x) for x > 0, within about two units in the last place; +infinity
-// for +infinity. The caller rules out zero, negatives and NaN.
+// for +infinity. Zero, negatives and NaN give a value nobody should use (the
+// vector caller computes it for such lanes and then discards it).
 template <class F> inline F soft_log2(F x)
 {
     typedef typename SoftLog2Lanes<F>::Int I;
