@@ -904,16 +904,66 @@ SOFT_INLINE void store_block(uint32_t* row0, uint32_t* row1, unsigned mask, I8 v
     _mm512_mask_storeu_epi32(second_row_base(row1), __mmask16(mask & ~TOP_ROW), __m512i(values));
 }
 #else
+#if defined(__AVX2__) && SOFT_FAST_LANES == 8
+// A whole 4 x 2 block with AVX2: a load or store per row, the rows joined in
+// registers. (Element by element the compiler joins them through the stack,
+// and the wide load that reads them back waits for the narrow stores.)
+SOFT_INLINE I8 load_rows(const uint32_t* row0, const uint32_t* row1)
+{
+    const __m128i top = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row0));
+    const __m128i bottom = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row1));
+    return I8(_mm256_inserti128_si256(_mm256_castsi128_si256(top), bottom, 1));
+}
+
+SOFT_INLINE I8 load_rows(const uint16_t* row0, const uint16_t* row1)
+{
+    const __m128i top = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row0));
+    const __m128i bottom = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row1));
+    return I8(_mm256_cvtepu16_epi32(_mm_unpacklo_epi64(top, bottom)));
+}
+
+SOFT_INLINE void store_rows(uint32_t* row0, uint32_t* row1, I8 values)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row0), _mm256_castsi256_si128(__m256i(values)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row1),
+                     _mm256_extracti128_si256(__m256i(values), 1));
+}
+
+SOFT_INLINE void store_rows(uint16_t* row0, uint16_t* row1, I8 values)
+{
+    // The low half of every lane, each row's four in the low eight bytes.
+    const __m256i low_halves =
+        _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 4, 5, 8, 9,
+                         12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m256i packed = _mm256_shuffle_epi8(__m256i(values), low_halves);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(row0), _mm256_castsi256_si128(packed));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(row1), _mm256_extracti128_si256(packed, 1));
+}
+#else
+template <class T> SOFT_INLINE I8 load_rows(const T* row0, const T* row1)
+{
+    I8 out;
+    for (int i = 0; i < WIDTH; ++i) {
+        out[i] = int32_t(row0[i]);
+        out[i + WIDTH] = int32_t(row1[i]);
+    }
+    return out;
+}
+
+template <class T> SOFT_INLINE void store_rows(T* row0, T* row1, I8 values)
+{
+    for (int i = 0; i < WIDTH; ++i) {
+        row0[i] = T(values[i]);
+        row1[i] = T(values[i + WIDTH]);
+    }
+}
+#endif
+
 template <class T> SOFT_INLINE I8 load_block(const T* row0, const T* row1, unsigned mask)
 {
+    if (mask == FULL)
+        return load_rows(row0, row1);
     I8 out{};
-    if (mask == FULL) {
-        for (int i = 0; i < WIDTH; ++i) {
-            out[i] = int32_t(row0[i]);
-            out[i + WIDTH] = int32_t(row1[i]);
-        }
-        return out;
-    }
     for (int i = 0; i < LANES; ++i)
         if (mask & (1u << i))
             out[i] = int32_t((i < WIDTH ? row0 : row1)[i % WIDTH]);
@@ -923,10 +973,7 @@ template <class T> SOFT_INLINE I8 load_block(const T* row0, const T* row1, unsig
 template <class T> SOFT_INLINE void store_block(T* row0, T* row1, unsigned mask, I8 values)
 {
     if (mask == FULL) {
-        for (int i = 0; i < WIDTH; ++i) {
-            row0[i] = T(values[i]);
-            row1[i] = T(values[i + WIDTH]);
-        }
+        store_rows(row0, row1, values);
         return;
     }
     for (int i = 0; i < LANES; ++i)
