@@ -982,6 +982,44 @@ template <class T> SOFT_INLINE void store_block(T* row0, T* row1, unsigned mask,
 }
 #endif
 
+// Loads and stores of a block that lies wholly inside its tile (`inside`).
+// No other thread touches the tile, so the lanes outside the mask may be read,
+// and written back as they were: a row at a time then, not lane by lane
+// behind a branch each. (AVX-512 masks its loads and stores anyway.)
+SOFT_INLINE I8 lane_mask(unsigned mask)
+{
+    I8 bit;
+    for (int i = 0; i < LANES; ++i)
+        bit[i] = int32_t(1u << i);
+    return (splat_int(int32_t(mask)) & bit) != 0;
+}
+
+template <class T>
+SOFT_INLINE I8 load_lanes(const T* row0, const T* row1, unsigned mask, bool inside)
+{
+#if defined(__AVX512BW__) && defined(__AVX512VL__) && SOFT_FAST_LANES == 16
+    (void)inside;
+#else
+    if (inside)
+        return load_rows(row0, row1);
+#endif
+    return load_block(row0, row1, mask);
+}
+
+template <class T>
+SOFT_INLINE void store_lanes(T* row0, T* row1, unsigned mask, bool inside, I8 values)
+{
+#if defined(__AVX512BW__) && defined(__AVX512VL__) && SOFT_FAST_LANES == 16
+    (void)inside;
+#else
+    if (inside && mask != FULL) {
+        store_rows(row0, row1, lane_mask(mask) ? values : load_rows(row0, row1));
+        return;
+    }
+#endif
+    store_block(row0, row1, mask, values);
+}
+
 // A destination byte read back as a colour and written again as one is the
 // same byte, so a pixel blended with nothing comes out as it was.
 constexpr bool bytes_survive_blending()
@@ -1038,7 +1076,8 @@ SOFT_INLINE bool keeps_where_clear(const SoftFastDraw& draw)
 }
 
 template <int Stages, bool Fog, bool Blend, bool DepthTest>
-void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int by, unsigned mask)
+void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int by, unsigned mask,
+                 bool inside)
 {
     const FfKey& key = draw.context.draw.key;
     const SoftTarget& target = draw.context.target;
@@ -1056,7 +1095,7 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
     if (depth_used)
         depth = depth_value(z);
     if (DepthTest) {
-        I8 stored = load_block(target.depth + row0, target.depth + row1, mask);
+        I8 stored = load_lanes(target.depth + row0, target.depth + row1, mask, inside);
         mask &= lane_bits(depth_passes(key.depth_func, depth, stored));
         if (!mask)
             return;
@@ -1078,15 +1117,23 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
             F8 u = plane_at(t.attr_w[sampler.coord], fx, fy) * w;
             F8 v = plane_at(t.attr_w[sampler.coord + 1], fx, fy) * w;
             bool clear = false;
-            const bool may_keep = Stages == 1 && Blend && t.keeps_clear && finite_lanes(z, w);
+            const bool may_keep = Stages == 1 && Blend && t.keeps_clear;
             texel = sample_stage(sampler, u, v, alpha, may_keep ? &clear : nullptr);
+            if (clear && !finite_lanes(z, w)) {
+                // Fog could make something of the transparent texel there:
+                // the block is shaded in full after all. (Checked only here,
+                // as it hardly ever fails.)
+                clear = false;
+                texel = sample_stage(sampler, u, v, alpha, nullptr);
+            }
             if (clear) {
                 // Every pixel keeps what is under it, rewritten as the blend
                 // would write it back (keeps_where_clear).
-                I8 kept = load_block(colour0, colour1, mask) | splat_int(int32_t(0xFF000000u));
-                store_block(colour0, colour1, mask, kept);
+                I8 kept =
+                    load_lanes(colour0, colour1, mask, inside) | splat_int(int32_t(0xFF000000u));
+                store_lanes(colour0, colour1, mask, inside, kept);
                 if (key.depth_write)
-                    store_block(target.depth + row0, target.depth + row1, mask, depth);
+                    store_lanes(target.depth + row0, target.depth + row1, mask, inside, depth);
                 return;
             }
         }
@@ -1115,7 +1162,7 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
     }
 
     if (Blend) {
-        C8 dst = unpack(U8(load_block(colour0, colour1, mask)), false);
+        C8 dst = unpack(U8(load_lanes(colour0, colour1, mask, inside)), false);
         C8 sf = blend_factor(key.src_blend, current, dst);
         C8 df = blend_factor(key.dst_blend, current, dst);
         current.r = current.r * sf.r + dst.r * df.r;
@@ -1124,9 +1171,9 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
     }
     I8 out = splat_int(int32_t(0xFF000000u)) | to_byte(current.r) << 16 | to_byte(current.g) << 8 |
              to_byte(current.b);
-    store_block(colour0, colour1, mask, out);
+    store_lanes(colour0, colour1, mask, inside, out);
     if (key.depth_write)
-        store_block(target.depth + row0, target.depth + row1, mask, depth);
+        store_lanes(target.depth + row0, target.depth + row1, mask, inside, depth);
 }
 
 // Which pixel centres of the block at (bx, by) are inside the triangle and
@@ -1251,8 +1298,11 @@ void raster(const SoftFastDraw& draw, const TriangleSetup& t, int x0, int y0, in
                                                          max_y)
                                   : block_coverage(t, edge, bx, by, min_x, min_y, max_x, max_y);
                 }
+                // Tiles start on even pixels, so only a block at the tile's
+                // right or bottom edge can reach past it.
+                const bool inside = bx + WIDTH <= x1 && by + 2 <= y1;
                 if (mask)
-                    shade_block<Stages, Fog, Blend, DepthTest>(draw, planes, bx, by, mask);
+                    shade_block<Stages, Fog, Blend, DepthTest>(draw, planes, bx, by, mask, inside);
             }
             for (int e = 0; e < 3; ++e)
                 edge[e] += step_x[e];
