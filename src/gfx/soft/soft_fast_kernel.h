@@ -859,7 +859,7 @@ SOFT_INLINE F8 plane_at(const PlaneLanes& p, F8 x, F8 y)
 }
 
 // Loads and stores of a block's pixels; a partly covered block touches only
-// its covered lanes, which are inside the target.
+// its covered lanes, which are inside the target (but see load_lanes).
 #if defined(__AVX512BW__) && defined(__AVX512VL__) && SOFT_FAST_LANES == 16
 // With AVX-512 a block is two masked loads or stores of the whole vector: the
 // second row's lanes are addressed from WIDTH elements before that row, so
