@@ -647,6 +647,275 @@ TEST(SoftFast, TexelsThatWrapInsideABlockAreReadAsTheReferenceReadsThem)
     expect_every_set_draws_as_the_reference(160, 96, render_wrapping_bands);
 }
 
+// The states of the program's heaviest draws, for which the fast rasterizer
+// has kernels with those states fixed: the terrain (a detail texture and a
+// lightmap), the rain, the leaves and the fire.
+enum class SceneDraw { terrain, rain, leaves, fire };
+
+void set_scene_states(IDirect3DDevice8* dev, SceneDraw which)
+{
+    const bool depth = which == SceneDraw::terrain || which == SceneDraw::leaves;
+    dev->SetRenderState(D3DRS_LIGHTING, 1);
+    dev->SetRenderState(D3DRS_FOGENABLE, which != SceneDraw::fire);
+    dev->SetRenderState(D3DRS_ZENABLE, depth);
+    dev->SetRenderState(D3DRS_ZWRITEENABLE, depth);
+    dev->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, which != SceneDraw::terrain);
+    dev->SetRenderState(D3DRS_SRCBLEND,
+                        which == SceneDraw::fire ? D3DBLEND_ONE : D3DBLEND_SRCALPHA);
+    dev->SetRenderState(D3DRS_DESTBLEND,
+                        which == SceneDraw::fire ? D3DBLEND_ONE : D3DBLEND_INVSRCALPHA);
+    for (DWORD s = 0; s < 2; ++s) {
+        const DWORD second = which == SceneDraw::terrain ? D3DTOP_MODULATE2X : D3DTOP_DISABLE;
+        dev->SetTextureStageState(s, D3DTSS_COLOROP, s ? second : D3DTOP_ADD);
+        dev->SetTextureStageState(s, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        dev->SetTextureStageState(s, D3DTSS_COLORARG2, D3DTA_CURRENT);
+        dev->SetTextureStageState(s, D3DTSS_ALPHAOP,
+                                  s || which == SceneDraw::fire ? D3DTOP_DISABLE : D3DTOP_ADD);
+        dev->SetTextureStageState(s, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+        dev->SetTextureStageState(s, D3DTSS_ALPHAARG2, D3DTA_CURRENT);
+        dev->SetTextureStageState(s, D3DTSS_TEXCOORDINDEX, s);
+        dev->SetTextureStageState(s, D3DTSS_ADDRESSU, s ? D3DTADDRESS_CLAMP : D3DTADDRESS_WRAP);
+        dev->SetTextureStageState(s, D3DTSS_ADDRESSV, s ? D3DTADDRESS_CLAMP : D3DTADDRESS_WRAP);
+        dev->SetTextureStageState(s, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+        dev->SetTextureStageState(s, D3DTSS_MINFILTER, s ? D3DTEXF_POINT : D3DTEXF_LINEAR);
+        dev->SetTextureStageState(s, D3DTSS_MIPFILTER, D3DTEXF_LINEAR);
+        dev->SetTextureStageState(s, D3DTSS_MIPMAPLODBIAS, d3d_float_to_dword(0.0f));
+        dev->SetTextureStageState(s, D3DTSS_MAXMIPLEVEL, 0);
+    }
+}
+
+// Each of those draws as the program makes it, then with one setting changed
+// at a time, each change in a frame of its own. The fixed kernels must be
+// taken only where every state they fix holds, and give the reference's
+// pixels there.
+std::vector<uint32_t> render_scene_draws(Device& d)
+{
+    IDirect3DDevice8* dev = d.device;
+    // Streaks over clear texels, as the rain's texture has them.
+    IDirect3DTexture8* streaks = d.texture(64, 3);
+    for (UINT level = 0; level < streaks->GetLevelCount(); ++level) {
+        D3DSURFACE_DESC desc;
+        streaks->GetLevelDesc(level, &desc);
+        D3DLOCKED_RECT lock;
+        EXPECT_EQ(streaks->LockRect(level, &lock, nullptr, 0), D3D_OK);
+        uint32_t* texels = static_cast<uint32_t*>(lock.pBits);
+        for (UINT i = 0; i < desc.Width * desc.Height; ++i)
+            if ((i * 7 + i / desc.Width * 3) % 11 != 0)
+                texels[i] &= 0x00FFFFFFu;
+        streaks->UnlockRect(level);
+    }
+    IDirect3DTexture8* light = d.texture(16, 9);
+    IDirect3DTexture8 *uneven = nullptr, *opaque = nullptr;
+    EXPECT_EQ(dev->CreateTexture(24, 20, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &uneven), D3D_OK);
+    EXPECT_EQ(dev->CreateTexture(32, 32, 0, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &opaque), D3D_OK);
+    for (IDirect3DTexture8* t : {uneven, opaque})
+        for (UINT level = 0; level < t->GetLevelCount(); ++level)
+            Device::fill(t, level, 40 + level);
+
+    typedef std::function<void()> Change;
+    auto state = [&](D3DRENDERSTATETYPE type, DWORD value) {
+        return Change([=] { dev->SetRenderState(type, value); });
+    };
+    auto stage = [&](DWORD s, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
+        return Change([=] { dev->SetTextureStageState(s, type, value); });
+    };
+    const Change changes[] = {
+        [] {},
+        state(D3DRS_LIGHTING, 0),
+        state(D3DRS_FOGTABLEMODE, D3DFOG_EXP),
+        [&] {
+            Matrix m;
+            dev->SetTransform(D3DTS_PROJECTION, mat_ortho_lh(&m, 2.0f, 1.6f, -1.0f, 60.0f));
+        },
+        state(D3DRS_ZWRITEENABLE, 0),
+        state(D3DRS_ZWRITEENABLE, 1),
+        state(D3DRS_ZFUNC, D3DCMP_LESS),
+        state(D3DRS_SRCBLEND, D3DBLEND_SRCCOLOR),
+        state(D3DRS_DESTBLEND, D3DBLEND_INVSRCCOLOR),
+        stage(0, D3DTSS_COLOROP, D3DTOP_MODULATE),
+        stage(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE),
+        stage(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2),
+        stage(0, D3DTSS_ADDRESSU, D3DTADDRESS_CLAMP),
+        stage(0, D3DTSS_ADDRESSV, D3DTADDRESS_MIRROR),
+        stage(0, D3DTSS_MAGFILTER, D3DTEXF_POINT),
+        stage(0, D3DTSS_MINFILTER, D3DTEXF_POINT),
+        stage(0, D3DTSS_MIPFILTER, D3DTEXF_POINT),
+        stage(0, D3DTSS_MIPMAPLODBIAS, d3d_float_to_dword(0.75f)),
+        [&] { dev->SetTexture(0, uneven); },
+        [&] { dev->SetTexture(0, opaque); },
+        stage(1, D3DTSS_COLOROP, D3DTOP_MODULATE4X),
+        stage(1, D3DTSS_ADDRESSU, D3DTADDRESS_WRAP),
+        stage(1, D3DTSS_MINFILTER, D3DTEXF_LINEAR),
+        stage(1, D3DTSS_MIPFILTER, D3DTEXF_NONE),
+    };
+    std::vector<uint32_t> frames;
+    Lcg lcg = {77};
+    for (SceneDraw which :
+         {SceneDraw::terrain, SceneDraw::rain, SceneDraw::leaves, SceneDraw::fire}) {
+        for (const Change& change : changes) {
+            d.perspective_in_fog(2.0f, 40.0f);
+            set_scene_states(dev, which);
+            dev->SetTexture(0, streaks);
+            dev->SetTexture(1, light);
+            change();
+            dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x203040, 0.8f, 0);
+            // Near and far, magnified and shrunk, through the near plane.
+            std::vector<Vertex> vertices;
+            for (int i = 0; i < 3 * 10; ++i) {
+                float z = lcg.next(-1.0f, 45.0f), reach = i < 15 ? 0.4f : 6.0f;
+                vertices.push_back(
+                    {{lcg.next(-1.0f, 1.0f) * (z + 1.0f), lcg.next(-0.8f, 0.8f) * (z + 1.0f), z},
+                     lcg.next(-reach, reach),
+                     lcg.next(-reach, reach),
+                     lcg.next(-0.2f, 1.2f),
+                     lcg.next(-0.2f, 1.2f)});
+            }
+            d.draw(D3DPT_TRIANGLELIST, vertices, 10);
+            std::vector<uint32_t> frame = d.present();
+            frames.insert(frames.end(), frame.begin(), frame.end());
+        }
+    }
+    for (DWORD s = 0; s < 2; ++s)
+        dev->SetTexture(s, nullptr);
+    for (IDirect3DTexture8* t : {streaks, light, uneven, opaque})
+        t->Release();
+    return frames;
+}
+
+TEST(SoftFast, TheProgramsDrawsAndTheirNeighboursShadeAsTheReferenceWithEveryInstructionSet)
+{
+    expect_every_set_draws_as_the_reference(96, 64, render_scene_draws);
+}
+
+// A draw context with every state `shape` fixes, on a mipmapped 64 x 64
+// texture for each stage.
+struct ShapedDraw {
+    std::vector<uint32_t> texels = std::vector<uint32_t>(64 * 64);
+    SoftLevelChain chain = {};
+    SoftDrawContext context = {};
+
+    explicit ShapedDraw(const SoftDrawShape& shape)
+    {
+        for (int size = 64, i = 0; size >= 1; size /= 2, ++i)
+            chain.level[chain.count++] = {texels.data(), size, size};
+        auto value = [](int fixed, int otherwise) { return fixed == SOFT_ANY ? otherwise : fixed; };
+        FfKey& key = context.draw.key;
+        key.stages = uint8_t(shape.stages);
+        key.lit = uint8_t(value(shape.lit, 1));
+        key.fog_mode = uint8_t(shape.fog ? value(shape.fog_mode, D3DFOG_LINEAR) : int(D3DFOG_NONE));
+        key.fog_on_eye_depth = uint8_t(value(shape.fog_on_eye_depth, 1));
+        key.depth_test = uint8_t(shape.depth_test);
+        key.depth_write = uint8_t(value(shape.depth_write, 0));
+        key.depth_func = uint8_t(value(shape.depth_func, D3DCMP_LESSEQUAL));
+        key.blend = uint8_t(shape.blend);
+        key.src_blend = uint8_t(value(shape.src_blend, D3DBLEND_ONE));
+        key.dst_blend = uint8_t(value(shape.dst_blend, D3DBLEND_ZERO));
+        for (int s = 0; s < shape.stages; ++s) {
+            const SoftStageShape& fixed = shape.stage[s];
+            FfStage& st = key.stage[s];
+            st.colour_op = uint8_t(value(fixed.colour_op, D3DTOP_MODULATE));
+            st.colour_arg1 = uint8_t(value(fixed.colour_arg1, int(D3DTA_TEXTURE)));
+            st.colour_arg2 = uint8_t(value(fixed.colour_arg2, int(D3DTA_CURRENT)));
+            st.alpha_op = uint8_t(value(fixed.alpha_op, D3DTOP_DISABLE));
+            st.alpha_arg1 = uint8_t(value(fixed.alpha_arg1, int(D3DTA_TEXTURE)));
+            st.alpha_arg2 = uint8_t(value(fixed.alpha_arg2, int(D3DTA_CURRENT)));
+            st.coord_set = uint8_t(s);
+            st.sampled = uint8_t(value(fixed.sampled, 1));
+            FfSampler& sampler = context.draw.sampler[s];
+            const DWORD modes[] = {D3DTADDRESS_WRAP, D3DTADDRESS_CLAMP, D3DTADDRESS_MIRROR};
+            sampler.address_u = uint8_t(modes[value(fixed.address_u, 0)]);
+            sampler.address_v = uint8_t(modes[value(fixed.address_v, 0)]);
+            const DWORD filters[] = {D3DTEXF_POINT, D3DTEXF_LINEAR};
+            sampler.mag_filter = uint8_t(filters[value(fixed.mag_linear, 1)]);
+            sampler.min_filter = uint8_t(filters[value(fixed.min_linear, 1)]);
+            const DWORD mips[] = {D3DTEXF_NONE, D3DTEXF_POINT, D3DTEXF_LINEAR};
+            sampler.mip_filter = uint8_t(mips[value(fixed.mip, 2)]);
+            sampler.has_alpha = uint8_t(value(fixed.has_alpha, 1));
+            sampler.lod_bias = value(fixed.unbiased, 1) ? 0.0f : 0.5f;
+        }
+    }
+
+    SoftFastRaster raster() const
+    {
+        const SoftLevelChain* chains[FF_STAGES] = {&chain, &chain};
+        SoftFastDraw draw;
+        soft_fast_prepare(context, chains, &draw);
+        return draw.raster;
+    }
+};
+
+TEST(SoftFast, ADrawTakesAFixedKernelExactlyWhenItHasEveryStateTheKernelFixes)
+{
+    const SoftFastRaster* tables[] = {soft_fast_sse2, soft_fast_avx2, soft_fast_avx512};
+    for (SoftSimd simd : {SoftSimd::sse2, SoftSimd::avx2, SoftSimd::avx512}) {
+        if (simd > soft_simd_best())
+            continue;
+        ASSERT_TRUE(soft_simd_use(simd));
+        const SoftFastRaster* table = tables[int(simd)];
+        for (int i = 0; i < SOFT_FAST_SHAPE_COUNT; ++i) {
+            const SoftDrawShape& shape = SOFT_FAST_SHAPES[i];
+            const SoftFastRaster kernel = table[SOFT_FAST_VARIANTS + i];
+            EXPECT_EQ(ShapedDraw(shape).raster(), kernel) << "shape " << i;
+            // Every state the shape fixes, changed alone, loses the kernel.
+            typedef std::function<void(ShapedDraw&)> Change;
+            std::vector<Change> changes;
+            auto add = [&](int fixed, Change change) {
+                if (fixed != SOFT_ANY)
+                    changes.push_back(change);
+            };
+            add(shape.lit, [](ShapedDraw& d) { d.context.draw.key.lit ^= 1; });
+            add(shape.fog_mode, [](ShapedDraw& d) { d.context.draw.key.fog_mode = D3DFOG_EXP; });
+            add(shape.fog_on_eye_depth,
+                [](ShapedDraw& d) { d.context.draw.key.fog_on_eye_depth ^= 1; });
+            add(shape.depth_write, [](ShapedDraw& d) { d.context.draw.key.depth_write ^= 1; });
+            add(shape.depth_func,
+                [](ShapedDraw& d) { d.context.draw.key.depth_func = D3DCMP_GREATER; });
+            add(shape.src_blend,
+                [](ShapedDraw& d) { d.context.draw.key.src_blend = D3DBLEND_DESTCOLOR; });
+            add(shape.dst_blend,
+                [](ShapedDraw& d) { d.context.draw.key.dst_blend = D3DBLEND_DESTCOLOR; });
+            for (int s = 0; s < shape.stages; ++s) {
+                const SoftStageShape& fixed = shape.stage[s];
+                auto in_stage = [s](void (*change)(FfStage&, FfSampler&)) {
+                    return Change([s, change](ShapedDraw& d) {
+                        change(d.context.draw.key.stage[s], d.context.draw.sampler[s]);
+                    });
+                };
+                add(fixed.colour_op,
+                    in_stage([](FfStage& st, FfSampler&) { st.colour_op = D3DTOP_SELECTARG2; }));
+                add(fixed.colour_arg1,
+                    in_stage([](FfStage& st, FfSampler&) { st.colour_arg1 = D3DTA_DIFFUSE; }));
+                add(fixed.colour_arg2,
+                    in_stage([](FfStage& st, FfSampler&) { st.colour_arg2 = D3DTA_TFACTOR; }));
+                add(fixed.alpha_op,
+                    in_stage([](FfStage& st, FfSampler&) { st.alpha_op = D3DTOP_MODULATE; }));
+                add(fixed.sampled, in_stage([](FfStage& st, FfSampler&) { st.sampled = 0; }));
+                add(fixed.address_u,
+                    in_stage([](FfStage&, FfSampler& sm) { sm.address_u = D3DTADDRESS_BORDER; }));
+                add(fixed.address_v,
+                    in_stage([](FfStage&, FfSampler& sm) { sm.address_v = D3DTADDRESS_MIRROR; }));
+                add(fixed.mag_linear,
+                    in_stage([](FfStage&, FfSampler& sm) { sm.mag_filter = D3DTEXF_POINT; }));
+                add(fixed.min_linear, in_stage([](FfStage&, FfSampler& sm) {
+                        sm.min_filter ^= D3DTEXF_POINT ^ D3DTEXF_LINEAR;
+                    }));
+                add(fixed.mip,
+                    in_stage([](FfStage&, FfSampler& sm) { sm.mip_filter = D3DTEXF_NONE; }));
+                add(fixed.has_alpha, in_stage([](FfStage&, FfSampler& sm) { sm.has_alpha = 0; }));
+                add(fixed.unbiased, in_stage([](FfStage&, FfSampler& sm) { sm.lod_bias = -1.0f; }));
+            }
+            EXPECT_GT(changes.size(), 10u);
+            for (size_t c = 0; c < changes.size(); ++c) {
+                ShapedDraw changed(shape);
+                changes[c](changed);
+                EXPECT_NE(changed.raster(), kernel) << "shape " << i << ", change " << c;
+            }
+        }
+    }
+    soft_simd_use(soft_simd_best());
+}
+
 class SoftSceneOrder : public ::testing::TestWithParam<bool> // true: the reference device
 {
   protected:

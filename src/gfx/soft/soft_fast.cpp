@@ -109,6 +109,50 @@ bool needs_alpha(const FfKey& key)
     return false;
 }
 
+// A field of a shape against the draw's value: SOFT_ANY takes any.
+bool fits(int shape, int value)
+{
+    return shape == SOFT_ANY || shape == value;
+}
+
+bool stage_fits(const SoftStageShape& shape, const FfStage& stage, const SoftFastStage& sampler)
+{
+    return fits(shape.colour_op, stage.colour_op) && fits(shape.colour_arg1, stage.colour_arg1) &&
+           fits(shape.colour_arg2, stage.colour_arg2) && fits(shape.alpha_op, stage.alpha_op) &&
+           fits(shape.alpha_arg1, stage.alpha_arg1) && fits(shape.alpha_arg2, stage.alpha_arg2) &&
+           fits(shape.sampled, stage.sampled) && fits(shape.address_u, sampler.address_u) &&
+           fits(shape.address_v, sampler.address_v) && fits(shape.mag_linear, sampler.mag_linear) &&
+           fits(shape.min_linear, sampler.min_linear) && fits(shape.mip, sampler.mip) &&
+           fits(shape.has_alpha, sampler.has_alpha) &&
+           fits(shape.unbiased, sampler.lod_bias == 0.0f);
+}
+
+// Whether the prepared `draw` has every state `shape` fixes.
+bool draw_fits(const SoftDrawShape& shape, const SoftFastDraw& draw)
+{
+    const FfKey& key = draw.context.draw.key;
+    if (soft_fast_variant(key) !=
+            shape.stages * 8 + shape.fog * 4 + shape.blend * 2 + shape.depth_test ||
+        !fits(shape.lit, key.lit) || !fits(shape.fog_mode, key.fog_mode) ||
+        !fits(shape.fog_on_eye_depth, key.fog_on_eye_depth) ||
+        !fits(shape.depth_write, key.depth_write) || !fits(shape.depth_func, key.depth_func) ||
+        !fits(shape.src_blend, key.src_blend) || !fits(shape.dst_blend, key.dst_blend) ||
+        !fits(shape.need_alpha, draw.need_alpha))
+        return false;
+    for (int s = 0; s < shape.stages; ++s)
+        if (!stage_fits(shape.stage[s], key.stage[s], draw.stage[s]))
+            return false;
+    return true;
+}
+
+const SoftFastRaster* active_table()
+{
+    SoftSimd simd = active_simd().load();
+    return simd == SoftSimd::avx512 ? soft_fast_avx512
+           : simd == SoftSimd::avx2 ? soft_fast_avx2
+                                    : soft_fast_sse2;
+}
+
 } // namespace
 
 SoftSimd soft_simd_best()
@@ -159,19 +203,16 @@ void soft_level_chain(const SoftTexture& texture, SoftLevelChain* chain)
 
 SoftFastRaster soft_fast_raster(const FfKey& key)
 {
-    SoftSimd simd = active_simd().load();
-    const SoftFastRaster* table = simd == SoftSimd::avx512 ? soft_fast_avx512
-                                  : simd == SoftSimd::avx2 ? soft_fast_avx2
-                                                           : soft_fast_sse2;
-    return table[soft_fast_variant(key)];
+    return active_table()[soft_fast_variant(key)];
 }
 
 void soft_fast_prepare(const SoftDrawContext& context, const SoftLevelChain* const* chains,
                        SoftFastDraw* draw)
 {
     const FfKey& key = context.draw.key;
+    const SoftFastRaster* table = active_table();
     draw->context = context;
-    draw->raster = soft_fast_raster(key);
+    draw->variant_raster = table[soft_fast_variant(key)];
     for (int s = 0; s < FF_STAGES; ++s) {
         draw->stage[s] = SoftFastStage{};
         if (s < key.stages && chains[s])
@@ -182,4 +223,11 @@ void soft_fast_prepare(const SoftDrawContext& context, const SoftLevelChain* con
     draw->diffuse = key.lit ? 0.0f : 1.0f;
     draw->fog_range = context.draw.params.fog_end - context.draw.params.fog_start;
     draw->need_alpha = needs_alpha(key);
+    draw->raster = draw->variant_raster;
+    for (int i = 0; i < SOFT_FAST_SHAPE_COUNT; ++i) {
+        if (draw_fits(SOFT_FAST_SHAPES[i], *draw)) {
+            draw->raster = table[SOFT_FAST_VARIANTS + i];
+            break;
+        }
+    }
 }

@@ -53,6 +53,112 @@ struct SoftFastStage {
     float border[4];         // r, g, b, a
 };
 
+// The states a kernel is compiled for. A kernel for a variant alone reads
+// every other state from the draw, per block; the scene's heaviest draws
+// (terrain, rain, leaves) also get kernels with their states fixed, so those
+// tests fold away. A field at SOFT_ANY is read from the draw; a draw takes a
+// fixed kernel only where every fixed field matches it.
+constexpr int SOFT_ANY = -1;
+
+struct SoftStageShape {
+    int colour_op = SOFT_ANY, colour_arg1 = SOFT_ANY, colour_arg2 = SOFT_ANY;
+    int alpha_op = SOFT_ANY, alpha_arg1 = SOFT_ANY, alpha_arg2 = SOFT_ANY;
+    int sampled = SOFT_ANY;
+    // As in SoftFastStage.
+    int address_u = SOFT_ANY, address_v = SOFT_ANY;
+    int mag_linear = SOFT_ANY, min_linear = SOFT_ANY, mip = SOFT_ANY, has_alpha = SOFT_ANY;
+    int unbiased = SOFT_ANY; // 1: the level-of-detail bias is 0
+};
+
+struct SoftDrawShape {
+    int stages, fog, blend, depth_test; // the variant, always fixed
+    int lit = SOFT_ANY, fog_mode = SOFT_ANY, fog_on_eye_depth = SOFT_ANY;
+    int depth_write = SOFT_ANY, depth_func = SOFT_ANY;
+    int src_blend = SOFT_ANY, dst_blend = SOFT_ANY;
+    int need_alpha = SOFT_ANY; // as in SoftFastDraw
+    SoftStageShape stage[FF_STAGES] = {};
+};
+
+// Stage 0 of the scene's draws: a trilinear, wrapped texture added to the
+// unlit (black) diffuse colour.
+constexpr SoftStageShape SOFT_SHAPE_TEXEL = {.colour_op = D3DTOP_ADD,
+                                             .colour_arg1 = int(D3DTA_TEXTURE),
+                                             .colour_arg2 = int(D3DTA_CURRENT),
+                                             .sampled = 1,
+                                             .address_u = 0,
+                                             .address_v = 0,
+                                             .mag_linear = 1,
+                                             .min_linear = 1,
+                                             .mip = 2,
+                                             .unbiased = 1};
+
+constexpr SoftStageShape soft_shape_with_alpha(SoftStageShape stage)
+{
+    stage.alpha_op = D3DTOP_ADD;
+    stage.alpha_arg1 = int(D3DTA_TEXTURE);
+    stage.alpha_arg2 = int(D3DTA_CURRENT);
+    stage.has_alpha = 1;
+    return stage;
+}
+
+// A translucent, fogged draw of one such stage, blended by its alpha.
+constexpr SoftDrawShape soft_shape_translucent(bool depth)
+{
+    return {.stages = 1,
+            .fog = 1,
+            .blend = 1,
+            .depth_test = depth,
+            .lit = 1,
+            .fog_mode = D3DFOG_LINEAR,
+            .fog_on_eye_depth = 1,
+            .depth_write = depth,
+            .depth_func = depth ? int(D3DCMP_LESSEQUAL) : SOFT_ANY,
+            .src_blend = D3DBLEND_SRCALPHA,
+            .dst_blend = D3DBLEND_INVSRCALPHA,
+            .need_alpha = 1,
+            .stage = {soft_shape_with_alpha(SOFT_SHAPE_TEXEL)}};
+}
+
+constexpr SoftDrawShape SOFT_FAST_SHAPES[] = {
+    // The terrain: the detail texture, then the lightmap (clamped, magnified
+    // linearly, its levels point-sampled and mixed) doubling it.
+    {.stages = 2,
+     .fog = 1,
+     .blend = 0,
+     .depth_test = 1,
+     .lit = 1,
+     .fog_mode = D3DFOG_LINEAR,
+     .fog_on_eye_depth = 1,
+     .depth_write = 1,
+     .depth_func = D3DCMP_LESSEQUAL,
+     .need_alpha = 0,
+     .stage = {SOFT_SHAPE_TEXEL,
+               {.colour_op = D3DTOP_MODULATE2X,
+                .colour_arg1 = int(D3DTA_TEXTURE),
+                .colour_arg2 = int(D3DTA_CURRENT),
+                .sampled = 1,
+                .address_u = 1,
+                .address_v = 1,
+                .mag_linear = 1,
+                .min_linear = 0,
+                .mip = 2,
+                .unbiased = 1}}},
+    soft_shape_translucent(false), // the rain, over everything
+    soft_shape_translucent(true),  // the leaves
+    // The fire and the bolt: added to what is there, without fog or depth.
+    {.stages = 1,
+     .fog = 0,
+     .blend = 1,
+     .depth_test = 0,
+     .lit = 1,
+     .depth_write = 0,
+     .src_blend = D3DBLEND_ONE,
+     .dst_blend = D3DBLEND_ONE,
+     .need_alpha = 0,
+     .stage = {SOFT_SHAPE_TEXEL}},
+};
+constexpr int SOFT_FAST_SHAPE_COUNT = int(sizeof SOFT_FAST_SHAPES / sizeof SOFT_FAST_SHAPES[0]);
+
 struct SoftFastDraw;
 typedef void (*SoftFastRaster)(const SoftFastDraw& draw, const TriangleSetup& setup, int x0, int y0,
                                int x1, int y1);
@@ -61,6 +167,7 @@ typedef void (*SoftFastRaster)(const SoftFastDraw& draw, const TriangleSetup& se
 struct SoftFastDraw {
     SoftDrawContext context;
     SoftFastRaster raster;
+    SoftFastRaster variant_raster; // the kernel for its variant alone (soft_fast_raster)
     SoftFastStage stage[FF_STAGES];
     float diffuse;      // every channel of the colour a stage reads as diffuse
     float fog_range;    // fog_end - fog_start
@@ -77,9 +184,11 @@ void soft_level_chain(const SoftTexture& texture, SoftLevelChain* chain);
 // The kernel soft_fast_prepare would choose now for a draw with `key`.
 SoftFastRaster soft_fast_raster(const FfKey& key);
 
-// The kernels, one table per instruction set, indexed by soft_fast_variant.
+// The kernels, one table per instruction set: indexed by soft_fast_variant,
+// then one for each of SOFT_FAST_SHAPES.
 int soft_fast_variant(const FfKey& key);
 constexpr int SOFT_FAST_VARIANTS = 3 * 2 * 2 * 2;
-extern const SoftFastRaster soft_fast_sse2[SOFT_FAST_VARIANTS];
-extern const SoftFastRaster soft_fast_avx2[SOFT_FAST_VARIANTS];
-extern const SoftFastRaster soft_fast_avx512[SOFT_FAST_VARIANTS];
+constexpr int SOFT_FAST_KERNELS = SOFT_FAST_VARIANTS + SOFT_FAST_SHAPE_COUNT;
+extern const SoftFastRaster soft_fast_sse2[SOFT_FAST_KERNELS];
+extern const SoftFastRaster soft_fast_avx2[SOFT_FAST_KERNELS];
+extern const SoftFastRaster soft_fast_avx512[SOFT_FAST_KERNELS];

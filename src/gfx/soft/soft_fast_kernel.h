@@ -176,6 +176,33 @@ SOFT_INLINE unsigned lane_bits(I8 mask)
 
 // ---- Sampling --------------------------------------------------------------
 
+// A state the kernel's shape fixes (a constant once inlined), else the draw's.
+SOFT_INLINE int fixed_or(int fixed, int value)
+{
+    return fixed == SOFT_ANY ? value : fixed;
+}
+
+// What decides a stage's path through sampling, as SoftFastStage has it, with
+// whatever the shape fixes folded in.
+struct SampleFlags {
+    int address_u, address_v;
+    bool mag_linear, min_linear;
+    int mip;
+    bool has_alpha;
+    bool unbiased; // the level-of-detail bias is 0
+};
+
+SOFT_INLINE SampleFlags sample_flags(const SoftStageShape& shape, const SoftFastStage& s)
+{
+    return {fixed_or(shape.address_u, s.address_u),
+            fixed_or(shape.address_v, s.address_v),
+            fixed_or(shape.mag_linear, s.mag_linear) != 0,
+            fixed_or(shape.min_linear, s.min_linear) != 0,
+            fixed_or(shape.mip, s.mip),
+            fixed_or(shape.has_alpha, s.has_alpha) != 0,
+            fixed_or(shape.unbiased, s.lod_bias == 0.0f) != 0};
+}
+
 // One level per quad: where its texels are and its size.
 struct Levels {
     const uint32_t* texels[QUADS];
@@ -243,7 +270,7 @@ inline int address_mode(int i, int size, uint32_t mode)
 
 // Coordinates into a level; lanes that read the border get index 0 and are
 // marked in `border`.
-SOFT_INLINE I8 address(I8 i, I8 size, uint8_t kind, uint32_t mode, I8* border)
+SOFT_INLINE I8 address(I8 i, I8 size, int kind, uint32_t mode, I8* border)
 {
     if (kind == 0)
         return i & (size - 1);
@@ -311,10 +338,10 @@ SOFT_INLINE C8 unpack(U8 t, bool alpha)
 
 // Texels in the colour they filter as, with the border colour where the
 // address said so.
-SOFT_INLINE C8 texels(const SoftFastStage& s, U8 t, I8 border, bool alpha)
+SOFT_INLINE C8 texels(const SoftFastStage& s, const SampleFlags& f, U8 t, I8 border, bool alpha)
 {
-    C8 c = unpack(t, alpha && s.has_alpha);
-    if (s.address_u == 2 || s.address_v == 2) {
+    C8 c = unpack(t, alpha && f.has_alpha);
+    if (f.address_u == 2 || f.address_v == 2) {
         c.r = select(border, splat(s.border[0]), c.r);
         c.g = select(border, splat(s.border[1]), c.g);
         c.b = select(border, splat(s.border[2]), c.b);
@@ -323,9 +350,10 @@ SOFT_INLINE C8 texels(const SoftFastStage& s, U8 t, I8 border, bool alpha)
     return c;
 }
 
-SOFT_INLINE C8 fetch(const SoftFastStage& s, const Levels& l, I8 x, I8 y_row, I8 border, bool alpha)
+SOFT_INLINE C8 fetch(const SoftFastStage& s, const SampleFlags& f, const Levels& l, I8 x, I8 y_row,
+                     I8 border, bool alpha)
 {
-    return texels(s, gather(l, y_row + x), border, alpha);
+    return texels(s, f, gather(l, y_row + x), border, alpha);
 }
 
 // Two horizontally neighbouring texels per lane, read as one 64-bit word:
@@ -473,21 +501,22 @@ SOFT_INLINE F8 mix(F8 a, F8 b, F8 c, F8 d, F8 au, F8 av)
 // With `clear` given, a block whose every tap is wholly transparent (alpha
 // byte 0) is only reported there, and nothing is filtered: its texel is
 // exactly transparent black wherever the block lands.
-SOFT_INLINE C8 sample_level(const SoftFastStage& s, const Levels& l, I8 linear, bool all_linear,
-                            bool any_linear, F8 u, F8 v, bool alpha, bool* clear)
+SOFT_INLINE C8 sample_level(const SoftFastStage& s, const SampleFlags& f, const Levels& l,
+                            I8 linear, bool all_linear, bool any_linear, F8 u, F8 v, bool alpha,
+                            bool* clear)
 {
     const F8 tu = u * l.fwidth, tv = v * l.fheight;
     I8 border_x{}, border_y{};
     if (!any_linear) {
         I8 x = to_int(floor8(tu + POINT_NUDGE)), y = to_int(floor8(tv + POINT_NUDGE));
-        x = address(x, l.width, s.address_u, s.mode_u, &border_x);
-        y = address(y, l.height, s.address_v, s.mode_v, &border_y);
+        x = address(x, l.width, f.address_u, s.mode_u, &border_x);
+        y = address(y, l.height, f.address_v, s.mode_v, &border_y);
         U8 t = gather(l, y * l.width + x);
         if (clear && lane_bits(I8(t >> 24) != 0) == 0) {
             *clear = true;
             return {F8{}, F8{}, F8{}, F8{}};
         }
-        return texels(s, t, border_x | border_y, alpha);
+        return texels(s, f, t, border_x | border_y, alpha);
     }
     const F8 lu = tu - 0.5f, lv = tv - 0.5f;
     F8 fu = floor8(lu), fv = floor8(lv);
@@ -501,10 +530,10 @@ SOFT_INLINE C8 sample_level(const SoftFastStage& s, const Levels& l, I8 linear, 
         av = select(linear, av, splat(0.0f));
     }
     I8 bx0{}, bx1{}, by0{}, by1{};
-    I8 xa = address(x0, l.width, s.address_u, s.mode_u, &bx0);
-    I8 xb = address(x0 + 1, l.width, s.address_u, s.mode_u, &bx1);
-    I8 top = address(y0, l.height, s.address_v, s.mode_v, &by0);
-    I8 bottom = address(y0 + 1, l.height, s.address_v, s.mode_v, &by1);
+    I8 xa = address(x0, l.width, f.address_u, s.mode_u, &bx0);
+    I8 xb = address(x0 + 1, l.width, f.address_u, s.mode_u, &bx1);
+    I8 top = address(y0, l.height, f.address_v, s.mode_v, &by0);
+    I8 bottom = address(y0 + 1, l.height, f.address_v, s.mode_v, &by1);
     I8 ya = top * l.width, yb = bottom * l.width;
     C8 c00, c10, c01, c11;
     if (lane_bits(xb == xa + 1) == FULL) {
@@ -523,15 +552,15 @@ SOFT_INLINE C8 sample_level(const SoftFastStage& s, const Levels& l, I8 linear, 
             *clear = true;
             return {F8{}, F8{}, F8{}, F8{}};
         }
-        c00 = texels(s, t00, bx0 | by0, alpha);
-        c10 = texels(s, t10, bx1 | by0, alpha);
-        c01 = texels(s, t01, bx0 | by1, alpha);
-        c11 = texels(s, t11, bx1 | by1, alpha);
+        c00 = texels(s, f, t00, bx0 | by0, alpha);
+        c10 = texels(s, f, t10, bx1 | by0, alpha);
+        c01 = texels(s, f, t01, bx0 | by1, alpha);
+        c11 = texels(s, f, t11, bx1 | by1, alpha);
     } else {
-        c00 = fetch(s, l, xa, ya, bx0 | by0, alpha);
-        c10 = fetch(s, l, xb, ya, bx1 | by0, alpha);
-        c01 = fetch(s, l, xa, yb, bx0 | by1, alpha);
-        c11 = fetch(s, l, xb, yb, bx1 | by1, alpha);
+        c00 = fetch(s, f, l, xa, ya, bx0 | by0, alpha);
+        c10 = fetch(s, f, l, xb, ya, bx1 | by0, alpha);
+        c01 = fetch(s, f, l, xa, yb, bx0 | by1, alpha);
+        c11 = fetch(s, f, l, xb, yb, bx1 | by1, alpha);
     }
     C8 c;
     c.r = mix(c00.r, c10.r, c01.r, c11.r, au, av);
@@ -549,15 +578,16 @@ struct QuadLevels {
 };
 
 // Mip selection from a quad's level of detail.
-SOFT_INLINE QuadLevels choose_levels(const SoftFastStage& s, float lambda)
+SOFT_INLINE QuadLevels choose_levels(const SoftFastStage& s, const SampleFlags& f, float lambda)
 {
-    lambda += s.lod_bias;
+    if (!f.unbiased)
+        lambda += s.lod_bias;
     if (!(lambda > 0.0f)) // magnification (and NaN)
-        return {s.base, s.base, 0.0f, s.mag_linear != 0};
-    bool linear = s.min_linear != 0;
-    if (s.mip == 0 || s.base == s.last)
+        return {s.base, s.base, 0.0f, f.mag_linear};
+    bool linear = f.min_linear;
+    if (f.mip == 0 || s.base == s.last)
         return {s.base, s.base, 0.0f, linear};
-    if (s.mip == 1) {
+    if (f.mip == 1) {
         // The level of detail of a finite quad is below 64; the bound keeps an
         // infinite one from reaching the integer conversion.
         float nearest = __builtin_floorf((lambda < 64.0f ? lambda : 64.0f) + 0.5f);
@@ -619,19 +649,20 @@ SOFT_INLINE void keep_sane(F8* u, F8* v)
 }
 
 // `clear` as for sample_level, where the stage reads a single level.
-SOFT_INLINE C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha, bool* clear)
+SOFT_INLINE C8 sample_stage(const SoftFastStage& s, const SampleFlags& f, F8 u, F8 v, bool alpha,
+                            bool* clear)
 {
     F8 rho = texel_step(s, u, v);
-    if (s.lod_bias == 0.0f && lane_bits(rho > splat(1.0f)) == 0) {
+    if (f.unbiased && lane_bits(rho > splat(1.0f)) == 0) {
         // Every quad magnified (the level of detail is at most 0): the top
         // level through the magnification filter, as choose_levels has it.
         keep_sane(&u, &v);
         int base[QUADS];
         for (int q = 0; q < QUADS; ++q)
             base[q] = s.base;
-        bool linear = s.mag_linear != 0;
-        return sample_level(s, levels_of(s, base), splat_int(linear ? -1 : 0), linear, linear, u, v,
-                            alpha, clear);
+        bool linear = f.mag_linear;
+        return sample_level(s, f, levels_of(s, base), splat_int(linear ? -1 : 0), linear, linear, u,
+                            v, alpha, clear);
     }
     int first[QUADS], second[QUADS], linear_lanes[QUADS];
     float fraction[QUADS];
@@ -639,7 +670,7 @@ SOFT_INLINE C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha, bool
     float lambda[QUADS];
     levels_of_detail(rho, lambda);
     for (int q = 0; q < QUADS; ++q) {
-        QuadLevels chosen = choose_levels(s, lambda[q]);
+        QuadLevels chosen = choose_levels(s, f, lambda[q]);
         first[q] = chosen.first;
         second[q] = chosen.second;
         fraction[q] = chosen.fraction;
@@ -651,13 +682,13 @@ SOFT_INLINE C8 sample_stage(const SoftFastStage& s, F8 u, F8 v, bool alpha, bool
     keep_sane(&u, &v);
 
     I8 linear = per_quad_int(linear_lanes);
-    C8 c = sample_level(s, levels_of(s, first), linear, all_linear, any_linear, u, v, alpha,
+    C8 c = sample_level(s, f, levels_of(s, first), linear, all_linear, any_linear, u, v, alpha,
                         one_level ? clear : nullptr);
     if (one_level)
         return c;
     // A quad that reads one level reads it twice and mixes by 0: exactly it.
-    C8 d =
-        sample_level(s, levels_of(s, second), linear, all_linear, any_linear, u, v, alpha, nullptr);
+    C8 d = sample_level(s, f, levels_of(s, second), linear, all_linear, any_linear, u, v, alpha,
+                        nullptr);
     F8 t = per_quad(fraction);
     c.r = c.r + (d.r - c.r) * t;
     c.g = c.g + (d.g - c.g) * t;
@@ -765,13 +796,13 @@ SOFT_INLINE C8 blend_factor(unsigned factor, const C8& src, const C8& dst)
     }
 }
 
-SOFT_INLINE F8 fog_factor(const SoftFastDraw& draw, F8 depth)
+SOFT_INLINE F8 fog_factor(const SoftFastDraw& draw, int mode, F8 depth)
 {
     const FfParams& p = draw.context.draw.params;
-    switch (draw.context.draw.key.fog_mode) {
+    switch (mode) {
     case D3DFOG_EXP:
     case D3DFOG_EXP2: {
-        bool squared = draw.context.draw.key.fog_mode == D3DFOG_EXP2;
+        bool squared = mode == D3DFOG_EXP2;
         F8 f;
         for (int i = 0; i < LANES; ++i) {
             float d = depth[i] * p.fog_density;
@@ -1075,19 +1106,23 @@ SOFT_INLINE bool keeps_where_clear(const SoftFastDraw& draw)
     return a[0] == 0.0f;
 }
 
-template <int Stages, bool Fog, bool Blend, bool DepthTest>
+template <SoftDrawShape Shape>
 void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int by, unsigned mask,
                  bool inside)
 {
+    constexpr int Stages = Shape.stages;
+    constexpr bool Fog = Shape.fog, Blend = Shape.blend, DepthTest = Shape.depth_test;
     const FfKey& key = draw.context.draw.key;
+    const bool depth_write = fixed_or(Shape.depth_write, key.depth_write) != 0;
+    const bool fog_on_eye_depth = fixed_or(Shape.fog_on_eye_depth, key.fog_on_eye_depth) != 0;
     const SoftTarget& target = draw.context.target;
     size_t row0 = size_t(by) * size_t(target.width) + size_t(bx);
     size_t row1 = row0 + size_t(target.width);
     const F8 fx = splat(float(bx)) + lane_x(), fy = splat(float(by)) + lane_y();
 
     // Depth first: a block wholly behind what is drawn costs nothing more.
-    const bool depth_used = DepthTest || key.depth_write;
-    const bool z_used = depth_used || (Fog && !key.fog_on_eye_depth);
+    const bool depth_used = DepthTest || depth_write;
+    const bool z_used = depth_used || (Fog && !fog_on_eye_depth);
     F8 z{};
     I8 depth{};
     if (z_used)
@@ -1096,7 +1131,7 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
         depth = depth_value(z);
     if (DepthTest) {
         I8 stored = load_lanes(target.depth + row0, target.depth + row1, mask, inside);
-        mask &= lane_bits(depth_passes(key.depth_func, depth, stored));
+        mask &= lane_bits(depth_passes(fixed_or(Shape.depth_func, key.depth_func), depth, stored));
         if (!mask)
             return;
     }
@@ -1104,27 +1139,32 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
     F8 inv_w = plane_at(t.inv_w, fx, fy);
     F8 w = select(inv_w != splat(0.0f), 1.0f / inv_w, splat(0.0f));
 
-    const bool alpha = draw.need_alpha != 0;
-    const C8 diffuse = splat_colour(draw.diffuse, draw.diffuse, draw.diffuse, draw.diffuse);
+    const bool alpha = fixed_or(Shape.need_alpha, draw.need_alpha) != 0;
+    const float diffuse_value = Shape.lit == SOFT_ANY ? draw.diffuse : (Shape.lit ? 0.0f : 1.0f);
+    const C8 diffuse = splat_colour(diffuse_value, diffuse_value, diffuse_value, diffuse_value);
     C8 current = diffuse;
     uint32_t* colour0 = target.colour + row0;
     uint32_t* colour1 = target.colour + row1;
+    // (Unrolled, so that each stage's fixed states are constants.)
+#pragma GCC unroll 2
     for (int s = 0; s < Stages; ++s) {
         const FfStage& st = key.stage[s];
+        const SoftStageShape& fixed = Shape.stage[s];
         C8 texel = splat_colour(0.0f, 0.0f, 0.0f, 1.0f);
-        if (st.sampled) {
+        if (fixed_or(fixed.sampled, st.sampled)) {
             const SoftFastStage& sampler = draw.stage[s];
+            const SampleFlags flags = sample_flags(fixed, sampler);
             F8 u = plane_at(t.attr_w[sampler.coord], fx, fy) * w;
             F8 v = plane_at(t.attr_w[sampler.coord + 1], fx, fy) * w;
             bool clear = false;
             const bool may_keep = Stages == 1 && Blend && t.keeps_clear;
-            texel = sample_stage(sampler, u, v, alpha, may_keep ? &clear : nullptr);
+            texel = sample_stage(sampler, flags, u, v, alpha, may_keep ? &clear : nullptr);
             if (clear && !finite_lanes(z, w)) {
                 // Fog could make something of the transparent texel there:
                 // the block is shaded in full after all. (Checked only here,
                 // as it hardly ever fails.)
                 clear = false;
-                texel = sample_stage(sampler, u, v, alpha, nullptr);
+                texel = sample_stage(sampler, flags, u, v, alpha, nullptr);
             }
             if (clear) {
                 // Every pixel keeps what is under it, rewritten as the blend
@@ -1132,29 +1172,35 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
                 I8 kept =
                     load_lanes(colour0, colour1, mask, inside) | splat_int(int32_t(0xFF000000u));
                 store_lanes(colour0, colour1, mask, inside, kept);
-                if (key.depth_write)
+                if (depth_write)
                     store_lanes(target.depth + row0, target.depth + row1, mask, inside, depth);
                 return;
             }
         }
-        C8 c1 = argument(st.colour_arg1, diffuse, current, texel);
-        C8 c2 = argument(st.colour_arg2, diffuse, current, texel);
+        const unsigned colour_op = unsigned(fixed_or(fixed.colour_op, st.colour_op));
+        C8 c1 = argument(unsigned(fixed_or(fixed.colour_arg1, st.colour_arg1)), diffuse, current,
+                         texel);
+        C8 c2 = argument(unsigned(fixed_or(fixed.colour_arg2, st.colour_arg2)), diffuse, current,
+                         texel);
         C8 next;
-        next.r = saturate_result(st.colour_op, operate(st.colour_op, c1.r, c2.r));
-        next.g = saturate_result(st.colour_op, operate(st.colour_op, c1.g, c2.g));
-        next.b = saturate_result(st.colour_op, operate(st.colour_op, c1.b, c2.b));
+        next.r = saturate_result(colour_op, operate(colour_op, c1.r, c2.r));
+        next.g = saturate_result(colour_op, operate(colour_op, c1.g, c2.g));
+        next.b = saturate_result(colour_op, operate(colour_op, c1.b, c2.b));
         next.a = current.a;
-        if (alpha && st.alpha_op != D3DTOP_DISABLE) {
-            C8 a1 = argument(st.alpha_arg1, diffuse, current, texel);
-            C8 a2 = argument(st.alpha_arg2, diffuse, current, texel);
-            next.a = saturate_result(st.alpha_op, operate(st.alpha_op, a1.a, a2.a));
+        const unsigned alpha_op = unsigned(fixed_or(fixed.alpha_op, st.alpha_op));
+        if (alpha && alpha_op != D3DTOP_DISABLE) {
+            C8 a1 = argument(unsigned(fixed_or(fixed.alpha_arg1, st.alpha_arg1)), diffuse, current,
+                             texel);
+            C8 a2 = argument(unsigned(fixed_or(fixed.alpha_arg2, st.alpha_arg2)), diffuse, current,
+                             texel);
+            next.a = saturate_result(alpha_op, operate(alpha_op, a1.a, a2.a));
         }
         current = next;
     }
 
     if (Fog) {
         const FfParams& p = draw.context.draw.params;
-        F8 f = fog_factor(draw, key.fog_on_eye_depth ? w : z);
+        F8 f = fog_factor(draw, fixed_or(Shape.fog_mode, key.fog_mode), fog_on_eye_depth ? w : z);
         F8 keep = 1.0f - f;
         current.r = current.r * f + p.fog_colour[0] * keep;
         current.g = current.g * f + p.fog_colour[1] * keep;
@@ -1163,8 +1209,8 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
 
     if (Blend) {
         C8 dst = unpack(U8(load_lanes(colour0, colour1, mask, inside)), false);
-        C8 sf = blend_factor(key.src_blend, current, dst);
-        C8 df = blend_factor(key.dst_blend, current, dst);
+        C8 sf = blend_factor(unsigned(fixed_or(Shape.src_blend, key.src_blend)), current, dst);
+        C8 df = blend_factor(unsigned(fixed_or(Shape.dst_blend, key.dst_blend)), current, dst);
         current.r = current.r * sf.r + dst.r * df.r;
         current.g = current.g * sf.g + dst.g * df.g;
         current.b = current.b * sf.b + dst.b * df.b;
@@ -1172,7 +1218,7 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
     I8 out = splat_int(int32_t(0xFF000000u)) | to_byte(current.r) << 16 | to_byte(current.g) << 8 |
              to_byte(current.b);
     store_lanes(colour0, colour1, mask, inside, out);
-    if (key.depth_write)
+    if (depth_write)
         store_lanes(target.depth + row0, target.depth + row1, mask, inside, depth);
 }
 
@@ -1251,7 +1297,7 @@ SOFT_INLINE unsigned block_coverage_lanes(const EdgeLanes& lanes, const int64_t 
     return lane_bits(inside);
 }
 
-template <int Stages, bool Fog, bool Blend, bool DepthTest>
+template <SoftDrawShape Shape>
 void raster(const SoftFastDraw& draw, const TriangleSetup& t, int x0, int y0, int x1, int y1)
 {
     int min_x = t.min_x > x0 ? t.min_x : x0, max_x = t.max_x < x1 - 1 ? t.max_x : x1 - 1;
@@ -1280,7 +1326,7 @@ void raster(const SoftFastDraw& draw, const TriangleSetup& t, int x0, int y0, in
     planes.inv_w = plane_lanes(t.inv_w);
     for (int k = 0; k < SOFT_ATTRS; ++k)
         planes.attr_w[k] = plane_lanes(t.attr_w[k]);
-    planes.keeps_clear = Stages == 1 && Blend && keeps_where_clear(draw);
+    planes.keeps_clear = Shape.stages == 1 && Shape.blend && keeps_where_clear(draw);
 
     for (int by = start_y; by <= max_y; by += 2) {
         int64_t edge[3] = {row_edge[0], row_edge[1], row_edge[2]};
@@ -1302,7 +1348,7 @@ void raster(const SoftFastDraw& draw, const TriangleSetup& t, int x0, int y0, in
                 // right or bottom edge can reach past it.
                 const bool inside = bx + WIDTH <= x1 && by + 2 <= y1;
                 if (mask)
-                    shade_block<Stages, Fog, Blend, DepthTest>(draw, planes, bx, by, mask, inside);
+                    shade_block<Shape>(draw, planes, bx, by, mask, inside);
             }
             for (int e = 0; e < 3; ++e)
                 edge[e] += step_x[e];
@@ -1314,16 +1360,27 @@ void raster(const SoftFastDraw& draw, const TriangleSetup& t, int x0, int y0, in
 
 template <int Variant> constexpr SoftFastRaster variant()
 {
-    return raster<Variant / 8, (Variant & 4) != 0, (Variant & 2) != 0, (Variant & 1) != 0>;
+    return raster<SoftDrawShape{.stages = Variant / 8,
+                                .fog = (Variant & 4) != 0,
+                                .blend = (Variant & 2) != 0,
+                                .depth_test = (Variant & 1) != 0}>;
 }
+
+template <int Index> constexpr SoftFastRaster shaped()
+{
+    return raster<SOFT_FAST_SHAPES[Index]>;
+}
+
+static_assert(SOFT_FAST_SHAPE_COUNT == 4, "one kernel per shape below");
 
 } // namespace
 
 // Indexed as soft_fast_variant numbers them: stages * 8 + fog * 4 + blend * 2
-// + depth test.
-extern const SoftFastRaster SOFT_FAST_TABLE[SOFT_FAST_VARIANTS] = {
+// + depth test; then the shapes.
+extern const SoftFastRaster SOFT_FAST_TABLE[SOFT_FAST_KERNELS] = {
     variant<0>(),  variant<1>(),  variant<2>(),  variant<3>(),  variant<4>(),  variant<5>(),
     variant<6>(),  variant<7>(),  variant<8>(),  variant<9>(),  variant<10>(), variant<11>(),
     variant<12>(), variant<13>(), variant<14>(), variant<15>(), variant<16>(), variant<17>(),
     variant<18>(), variant<19>(), variant<20>(), variant<21>(), variant<22>(), variant<23>(),
+    shaped<0>(),   shaped<1>(),   shaped<2>(),   shaped<3>(),
 };

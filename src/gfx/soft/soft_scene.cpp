@@ -90,7 +90,7 @@ static bool same_sampler(const FfSampler& a, const FfSampler& b)
 static bool shades_as(const SoftFastDraw& last, const SoftDrawContext& context)
 {
     const FfDraw &a = last.context.draw, &b = context.draw;
-    if (a.key != b.key || last.raster != soft_fast_raster(b.key))
+    if (a.key != b.key || last.variant_raster != soft_fast_raster(b.key))
         return false;
     const FfParams &p = a.params, &q = b.params;
     if (p.fog_start != q.fog_start || p.fog_end != q.fog_end || p.fog_density != q.fog_density ||
