@@ -159,9 +159,22 @@ constexpr SoftDrawShape SOFT_FAST_SHAPES[] = {
 };
 constexpr int SOFT_FAST_SHAPE_COUNT = int(sizeof SOFT_FAST_SHAPES / sizeof SOFT_FAST_SHAPES[0]);
 
+// The pixels of one tile, [x0, x1) x [y0, y1) of the target, as a thread
+// renders them: in buffers of its own, `pitch` pixels a row, pixel (x0, y0)
+// first. The buffers reach SOFT_TILE_MARGIN pixels right of the tile and
+// one row below it, so a block that starts inside the tile lies wholly in
+// them; what lands outside the tile is never copied back.
+constexpr int SOFT_TILE_MARGIN = 8; // the widest block
+struct SoftTile {
+    int x0, y0, x1, y1;
+    uint32_t* colour;
+    uint16_t* depth;
+    int pitch;
+};
+
 struct SoftFastDraw;
-typedef void (*SoftFastRaster)(const SoftFastDraw& draw, const TriangleSetup& setup, int x0, int y0,
-                               int x1, int y1);
+typedef void (*SoftFastRaster)(const SoftFastDraw& draw, const SoftTile& tile,
+                               const TriangleSetup& setup);
 
 // One draw, ready for the kernel.
 struct SoftFastDraw {

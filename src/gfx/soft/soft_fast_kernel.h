@@ -889,8 +889,7 @@ SOFT_INLINE F8 plane_at(const PlaneLanes& p, F8 x, F8 y)
     return p.c + p.dx * x + p.dy * y;
 }
 
-// Loads and stores of a block's pixels; a partly covered block touches only
-// its covered lanes, which are inside the target (but see load_lanes).
+// Loads and stores of a block's pixels in the tile's buffers.
 #if defined(__AVX512BW__) && defined(__AVX512VL__) && SOFT_FAST_LANES == 16
 // With AVX-512 a block is two masked loads or stores of the whole vector: the
 // second row's lanes are addressed from WIDTH elements before that row, so
@@ -990,33 +989,12 @@ template <class T> SOFT_INLINE void store_rows(T* row0, T* row1, I8 values)
 }
 #endif
 
-template <class T> SOFT_INLINE I8 load_block(const T* row0, const T* row1, unsigned mask)
-{
-    if (mask == FULL)
-        return load_rows(row0, row1);
-    I8 out{};
-    for (int i = 0; i < LANES; ++i)
-        if (mask & (1u << i))
-            out[i] = int32_t((i < WIDTH ? row0 : row1)[i % WIDTH]);
-    return out;
-}
-
-template <class T> SOFT_INLINE void store_block(T* row0, T* row1, unsigned mask, I8 values)
-{
-    if (mask == FULL) {
-        store_rows(row0, row1, values);
-        return;
-    }
-    for (int i = 0; i < LANES; ++i)
-        if (mask & (1u << i))
-            (i < WIDTH ? row0 : row1)[i % WIDTH] = T(values[i]);
-}
 #endif
 
-// Loads and stores of a block that lies wholly inside its tile (`inside`).
-// No other thread touches the tile, so the lanes outside the mask may be read,
-// and written back as they were: a row at a time then, not lane by lane
-// behind a branch each. (AVX-512 masks its loads and stores anyway.)
+// Loads and stores of a block's covered lanes (`mask`). The tile's buffers
+// are the thread's own and hold the whole block (SoftTile), so the other
+// lanes may be read, and written back as they were: a row at a time, not
+// lane by lane behind a branch each. (AVX-512 masks its loads and stores.)
 SOFT_INLINE I8 lane_mask(unsigned mask)
 {
     I8 bit;
@@ -1025,30 +1003,25 @@ SOFT_INLINE I8 lane_mask(unsigned mask)
     return (splat_int(int32_t(mask)) & bit) != 0;
 }
 
-template <class T>
-SOFT_INLINE I8 load_lanes(const T* row0, const T* row1, unsigned mask, bool inside)
+template <class T> SOFT_INLINE I8 load_lanes(const T* row0, const T* row1, unsigned mask)
 {
 #if defined(__AVX512BW__) && defined(__AVX512VL__) && SOFT_FAST_LANES == 16
-    (void)inside;
-#else
-    if (inside)
-        return load_rows(row0, row1);
-#endif
     return load_block(row0, row1, mask);
+#else
+    (void)mask;
+    return load_rows(row0, row1);
+#endif
 }
 
-template <class T>
-SOFT_INLINE void store_lanes(T* row0, T* row1, unsigned mask, bool inside, I8 values)
+template <class T> SOFT_INLINE void store_lanes(T* row0, T* row1, unsigned mask, I8 values)
 {
 #if defined(__AVX512BW__) && defined(__AVX512VL__) && SOFT_FAST_LANES == 16
-    (void)inside;
-#else
-    if (inside && mask != FULL) {
-        store_rows(row0, row1, lane_mask(mask) ? values : load_rows(row0, row1));
-        return;
-    }
-#endif
     store_block(row0, row1, mask, values);
+#else
+    if (mask != FULL)
+        values = lane_mask(mask) ? values : load_rows(row0, row1);
+    store_rows(row0, row1, values);
+#endif
 }
 
 // A destination byte read back as a colour and written again as one is the
@@ -1107,17 +1080,16 @@ SOFT_INLINE bool keeps_where_clear(const SoftFastDraw& draw)
 }
 
 template <SoftDrawShape Shape>
-void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int by, unsigned mask,
-                 bool inside)
+void shade_block(const SoftFastDraw& draw, const SoftTile& tile, const TrianglePlanes& t, int bx,
+                 int by, unsigned mask)
 {
     constexpr int Stages = Shape.stages;
     constexpr bool Fog = Shape.fog, Blend = Shape.blend, DepthTest = Shape.depth_test;
     const FfKey& key = draw.context.draw.key;
     const bool depth_write = fixed_or(Shape.depth_write, key.depth_write) != 0;
     const bool fog_on_eye_depth = fixed_or(Shape.fog_on_eye_depth, key.fog_on_eye_depth) != 0;
-    const SoftTarget& target = draw.context.target;
-    size_t row0 = size_t(by) * size_t(target.width) + size_t(bx);
-    size_t row1 = row0 + size_t(target.width);
+    const size_t row0 = size_t(by - tile.y0) * size_t(tile.pitch) + size_t(bx - tile.x0);
+    const size_t row1 = row0 + size_t(tile.pitch);
     const F8 fx = splat(float(bx)) + lane_x(), fy = splat(float(by)) + lane_y();
 
     // Depth first: a block wholly behind what is drawn costs nothing more.
@@ -1130,7 +1102,7 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
     if (depth_used)
         depth = depth_value(z);
     if (DepthTest) {
-        I8 stored = load_lanes(target.depth + row0, target.depth + row1, mask, inside);
+        I8 stored = load_lanes(tile.depth + row0, tile.depth + row1, mask);
         mask &= lane_bits(depth_passes(fixed_or(Shape.depth_func, key.depth_func), depth, stored));
         if (!mask)
             return;
@@ -1143,8 +1115,8 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
     const float diffuse_value = Shape.lit == SOFT_ANY ? draw.diffuse : (Shape.lit ? 0.0f : 1.0f);
     const C8 diffuse = splat_colour(diffuse_value, diffuse_value, diffuse_value, diffuse_value);
     C8 current = diffuse;
-    uint32_t* colour0 = target.colour + row0;
-    uint32_t* colour1 = target.colour + row1;
+    uint32_t* colour0 = tile.colour + row0;
+    uint32_t* colour1 = tile.colour + row1;
     // (Unrolled, so that each stage's fixed states are constants.)
 #pragma GCC unroll 2
     for (int s = 0; s < Stages; ++s) {
@@ -1169,11 +1141,10 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
             if (clear) {
                 // Every pixel keeps what is under it, rewritten as the blend
                 // would write it back (keeps_where_clear).
-                I8 kept =
-                    load_lanes(colour0, colour1, mask, inside) | splat_int(int32_t(0xFF000000u));
-                store_lanes(colour0, colour1, mask, inside, kept);
+                I8 kept = load_lanes(colour0, colour1, mask) | splat_int(int32_t(0xFF000000u));
+                store_lanes(colour0, colour1, mask, kept);
                 if (depth_write)
-                    store_lanes(target.depth + row0, target.depth + row1, mask, inside, depth);
+                    store_lanes(tile.depth + row0, tile.depth + row1, mask, depth);
                 return;
             }
         }
@@ -1208,7 +1179,7 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
     }
 
     if (Blend) {
-        C8 dst = unpack(U8(load_lanes(colour0, colour1, mask, inside)), false);
+        C8 dst = unpack(U8(load_lanes(colour0, colour1, mask)), false);
         C8 sf = blend_factor(unsigned(fixed_or(Shape.src_blend, key.src_blend)), current, dst);
         C8 df = blend_factor(unsigned(fixed_or(Shape.dst_blend, key.dst_blend)), current, dst);
         current.r = current.r * sf.r + dst.r * df.r;
@@ -1217,9 +1188,9 @@ void shade_block(const SoftFastDraw& draw, const TrianglePlanes& t, int bx, int 
     }
     I8 out = splat_int(int32_t(0xFF000000u)) | to_byte(current.r) << 16 | to_byte(current.g) << 8 |
              to_byte(current.b);
-    store_lanes(colour0, colour1, mask, inside, out);
+    store_lanes(colour0, colour1, mask, out);
     if (depth_write)
-        store_lanes(target.depth + row0, target.depth + row1, mask, inside, depth);
+        store_lanes(tile.depth + row0, tile.depth + row1, mask, depth);
 }
 
 // Which pixel centres of the block at (bx, by) are inside the triangle and
@@ -1298,8 +1269,9 @@ SOFT_INLINE unsigned block_coverage_lanes(const EdgeLanes& lanes, const int64_t 
 }
 
 template <SoftDrawShape Shape>
-void raster(const SoftFastDraw& draw, const TriangleSetup& t, int x0, int y0, int x1, int y1)
+void raster(const SoftFastDraw& draw, const SoftTile& tile, const TriangleSetup& t)
 {
+    const int x0 = tile.x0, y0 = tile.y0, x1 = tile.x1, y1 = tile.y1;
     int min_x = t.min_x > x0 ? t.min_x : x0, max_x = t.max_x < x1 - 1 ? t.max_x : x1 - 1;
     int min_y = t.min_y > y0 ? t.min_y : y0, max_y = t.max_y < y1 - 1 ? t.max_y : y1 - 1;
     if (min_x > max_x || min_y > max_y)
@@ -1344,11 +1316,8 @@ void raster(const SoftFastDraw& draw, const TriangleSetup& t, int x0, int y0, in
                                                          max_y)
                                   : block_coverage(t, edge, bx, by, min_x, min_y, max_x, max_y);
                 }
-                // Tiles start on even pixels, so only a block at the tile's
-                // right or bottom edge can reach past it.
-                const bool inside = bx + WIDTH <= x1 && by + 2 <= y1;
                 if (mask)
-                    shade_block<Shape>(draw, planes, bx, by, mask, inside);
+                    shade_block<Shape>(draw, tile, planes, bx, by, mask);
             }
             for (int e = 0; e < 3; ++e)
                 edge[e] += step_x[e];

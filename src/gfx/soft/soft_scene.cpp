@@ -4,11 +4,12 @@
 // its bounds touch, unless one of its edges leaves the whole tile outside.
 // The draw's fixed-function description and the texels it samples are
 // captured, never read from the device later. Rendering runs one job per
-// tile: the queued clear, then the tile's triangles in submission order
-// clipped to the tile, then (when presenting to an R5G6B5 target) the tile's
-// part of the reduced frame. Tiles are disjoint and start on even pixels, so no 2 x 2
-// quad straddles two of them and every pixel is computed exactly as the
-// immediate path computes it, whichever thread takes the tile.
+// tile, in buffers of the thread's own: the queued clear (or the target's
+// pixels), then the tile's triangles in submission order clipped to the
+// tile, then the pixels back to the target and (when presenting to an
+// R5G6B5 target) the tile's part of the reduced frame. Tiles are disjoint and start on even pixels,
+// so no 2 x 2 quad straddles two of them and every pixel is computed exactly as the immediate path
+// computes it, whichever thread takes the tile.
 //
 // Two frames take turns: one in flight, rendered by the workers, and one
 // open, taking draws on the device's thread. Only that thread moves frames
@@ -16,6 +17,10 @@
 #include "gfx/soft/soft_scene.h"
 
 #include <algorithm>
+#include <cstdint>
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 SoftScene::SoftScene(const SoftTarget& target, int tile_size, int threads)
     : target_(target), tile_size_(tile_size), workers_(threads)
@@ -176,33 +181,104 @@ void SoftScene::clear(bool colour, uint32_t colour_value, bool depth, uint16_t d
     }
 }
 
+namespace
+{
+
+// A thread's buffers for the tile it renders (SoftTile), kept from tile to
+// tile: a tile's pixels stay in the cache and on a few pages while its
+// triangles are drawn, wherever its rows lie in the target.
+struct TileBuffers {
+    std::vector<uint32_t> colour;
+    std::vector<uint16_t> depth;
+};
+thread_local TileBuffers t_tile_buffers;
+
+// Copies a tile's row into the target. Whole 16-byte pieces bypass the
+// cache: nothing reads them again before the frame is shown, and the
+// processor need not first fetch the lines it overwrites.
+template <class T> void write_back(T* to, const T* from, int count)
+{
+#if defined(__SSE2__)
+    int i = 0;
+    for (; i < count && (reinterpret_cast<uintptr_t>(to + i) & 15) != 0; ++i)
+        to[i] = from[i];
+    constexpr int PER_STORE = int(16 / sizeof(T));
+    for (; i + PER_STORE <= count; i += PER_STORE)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(to + i),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
+    for (; i < count; ++i)
+        to[i] = from[i];
+#else
+    std::copy(from, from + count, to);
+#endif
+}
+
+} // namespace
+
 void SoftScene::render_tile(const Frame& frame, int tile)
 {
     int tx = tile % tiles_x_, ty = tile / tiles_x_;
-    int x0 = tx * tile_size_, y0 = ty * tile_size_;
-    int x1 = std::min(x0 + tile_size_, target_.width),
-        y1 = std::min(y0 + tile_size_, target_.height);
-    size_t pitch = size_t(target_.width);
-    for (int y = y0; y < y1; ++y) {
-        size_t row = size_t(y) * pitch;
-        if (frame.clear_colour)
-            std::fill(target_.colour + row + x0, target_.colour + row + x1,
-                      frame.clear_colour_value);
-        if (frame.clear_depth)
-            std::fill(target_.depth + row + x0, target_.depth + row + x1, frame.clear_depth_value);
-    }
-    for (uint32_t index : frame.bins[size_t(tile)]) {
-        const Triangle& triangle = frame.triangles[index];
-        const SoftFastDraw& draw = frame.draws[triangle.draw];
-        draw.raster(draw, triangle.setup, x0, y0, x1, y1);
+    SoftTile t = {};
+    t.x0 = tx * tile_size_;
+    t.y0 = ty * tile_size_;
+    t.x1 = std::min(t.x0 + tile_size_, target_.width);
+    t.y1 = std::min(t.y0 + tile_size_, target_.height);
+    const int width = t.x1 - t.x0, height = t.y1 - t.y0;
+    const size_t pitch = size_t(target_.width);
+    auto target_colour = [&](int y) { return target_.colour + size_t(t.y0 + y) * pitch + t.x0; };
+    auto target_depth = [&](int y) { return target_.depth + size_t(t.y0 + y) * pitch + t.x0; };
+    const std::vector<uint32_t>& bin = frame.bins[size_t(tile)];
+    if (bin.empty()) {
+        // Nothing is drawn here: the clear goes straight to the target.
+        for (int y = 0; y < height; ++y) {
+            if (frame.clear_colour)
+                std::fill(target_colour(y), target_colour(y) + width, frame.clear_colour_value);
+            if (frame.clear_depth)
+                std::fill(target_depth(y), target_depth(y) + width, frame.clear_depth_value);
+        }
+    } else {
+        TileBuffers& buffers = t_tile_buffers;
+        t.pitch = tile_size_ + SOFT_TILE_MARGIN;
+        const size_t size = size_t(t.pitch) * size_t(tile_size_ + 1);
+        if (buffers.colour.size() < size) {
+            buffers.colour.resize(size);
+            buffers.depth.resize(size);
+        }
+        t.colour = buffers.colour.data();
+        t.depth = buffers.depth.data();
+        for (int y = 0; y < height; ++y) {
+            uint32_t* colour = t.colour + size_t(y) * size_t(t.pitch);
+            uint16_t* depth = t.depth + size_t(y) * size_t(t.pitch);
+            if (frame.clear_colour)
+                std::fill(colour, colour + width, frame.clear_colour_value);
+            else
+                std::copy(target_colour(y), target_colour(y) + width, colour);
+            if (frame.clear_depth)
+                std::fill(depth, depth + width, frame.clear_depth_value);
+            else
+                std::copy(target_depth(y), target_depth(y) + width, depth);
+        }
+        for (uint32_t index : bin) {
+            const Triangle& triangle = frame.triangles[index];
+            const SoftFastDraw& draw = frame.draws[triangle.draw];
+            draw.raster(draw, t, triangle.setup);
+        }
+        for (int y = 0; y < height; ++y) {
+            write_back(target_colour(y), t.colour + size_t(y) * size_t(t.pitch), width);
+            write_back(target_depth(y), t.depth + size_t(y) * size_t(t.pitch), width);
+        }
+#if defined(__SSE2__)
+        _mm_sfence(); // the stores that bypass the cache are seen before the tile is done
+#endif
     }
     if (!frame.quantised)
         return;
-    for (int y = y0; y < y1; ++y) {
-        size_t row = size_t(y) * pitch;
-        for (int x = x0; x < x1; ++x)
-            frame.quantised[row + size_t(x)] =
-                soft_quantise_r5g6b5(target_.colour[row + size_t(x)]);
+    for (int y = 0; y < height; ++y) {
+        const uint32_t* row =
+            bin.empty() ? target_colour(y) : t.colour + size_t(y) * size_t(t.pitch);
+        uint32_t* out = frame.quantised + size_t(t.y0 + y) * pitch + t.x0;
+        for (int x = 0; x < width; ++x)
+            out[x] = soft_quantise_r5g6b5(row[x]);
     }
 }
 
