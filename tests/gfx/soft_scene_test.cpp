@@ -798,7 +798,7 @@ struct ShapedDraw {
     explicit ShapedDraw(const SoftDrawShape& shape)
     {
         for (int size = 64, i = 0; size >= 1; size /= 2, ++i)
-            chain.level[chain.count++] = {texels.data(), size, size};
+            chain.level[chain.count++] = {texels.data(), size, size, nullptr};
         auto value = [](int fixed, int otherwise) { return fixed == SOFT_ANY ? otherwise : fixed; };
         FfKey& key = context.draw.key;
         key.stages = uint8_t(shape.stages);
@@ -997,20 +997,34 @@ void keep_shown(HWND, const uint32_t* pixels, int width, int height, int)
 TEST_P(SoftSceneOrder, TheWindowGetsEveryFrameWithTheTexelsItWasDrawnWith)
 {
     // The texture is rewritten right after each Present, while the frame that
-    // sampled it may still be rendering; that frame must keep what it saw.
+    // sampled it may still be rendering, and the next frame's draws sample it
+    // at once; the frame in flight must keep what it saw. The texture is
+    // filtered, so the draws read its stacked rows as well as its texels.
     const uint32_t colours[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0x00FFFF};
+    auto fill = [](IDirect3DTexture8* t, uint32_t colour) {
+        D3DLOCKED_RECT lock;
+        ASSERT_EQ(t->LockRect(0, &lock, nullptr, 0), D3D_OK);
+        std::fill_n(static_cast<uint32_t*>(lock.pBits), 4 * 4, colour);
+        t->UnlockRect(0);
+    };
     g_shown.clear();
     gfx_set_present_target(keep_shown);
     {
         Device d(GetParam(), 64, 48);
         setup_2d(d);
-        IDirect3DTexture8* t = bind_texel(d, colours[0]);
+        IDirect3DTexture8* t = nullptr;
+        ASSERT_EQ(d.device->CreateTexture(4, 4, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &t),
+                  D3D_OK);
+        fill(t, colours[0]);
+        d.device->SetTexture(0, t);
+        d.device->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+        d.device->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
         for (int frame = 0; frame < 4; ++frame) {
             d.device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
             for (int layer = 0; layer < 400; ++layer) // enough to keep the threads busy
                 d.draw(D3DPT_TRIANGLEFAN, flat(0, 0, 64, 48, 0.5f), 2);
             d.device->Present(nullptr, nullptr, nullptr, nullptr);
-            set_texel(t, colours[frame + 1]);
+            fill(t, colours[frame + 1]);
         }
         d.device->Present(nullptr, nullptr, nullptr, nullptr);
         d.device->SetTexture(0, nullptr);

@@ -190,14 +190,14 @@ int soft_fast_variant(const FfKey& key)
            (key.depth_test != 0);
 }
 
-void soft_level_chain(const SoftTexture& texture, SoftLevelChain* chain)
+void soft_level_chain(SoftTexture& texture, SoftLevelChain* chain)
 {
     // A texture has at least one level; none has more than the bound.
     int count = texture.level_count();
     chain->count = count < SOFT_MAX_LEVELS ? count : SOFT_MAX_LEVELS;
     for (int i = 0; i < chain->count; ++i) {
         const TexelLevel& level = texture.level(i);
-        chain->level[i] = {level.texels.data(), level.width, level.height};
+        chain->level[i] = {level.texels.data(), level.width, level.height, texture.stacked(i)};
     }
 }
 

@@ -30,6 +30,9 @@ constexpr int SOFT_MAX_LEVELS = 16; // a 32768-texel side; the device's limit is
 struct SoftLevelView {
     const uint32_t* texels;
     int width, height;
+    // The same texels with each row stacked on the next (SoftTexture::stacked),
+    // so one read holds a 2 x 2 square; null for a level of one row.
+    const uint32_t* stacked;
 };
 struct SoftLevelChain {
     SoftLevelView level[SOFT_MAX_LEVELS];
@@ -192,7 +195,7 @@ struct SoftFastDraw {
 void soft_fast_prepare(const SoftDrawContext& context, const SoftLevelChain* const* chains,
                        SoftFastDraw* draw);
 // The levels of `texture` as they are now.
-void soft_level_chain(const SoftTexture& texture, SoftLevelChain* chain);
+void soft_level_chain(SoftTexture& texture, SoftLevelChain* chain);
 
 // The kernel soft_fast_prepare would choose now for a draw with `key`.
 SoftFastRaster soft_fast_raster(const FfKey& key);

@@ -206,7 +206,9 @@ SOFT_INLINE SampleFlags sample_flags(const SoftStageShape& shape, const SoftFast
 // One level per quad: where its texels are and its size.
 struct Levels {
     const uint32_t* texels[QUADS];
-    bool shared; // every quad reads the same level
+    const uint32_t* stacked[QUADS];
+    bool shared;     // every quad reads the same level
+    bool has_stacks; // every quad's level has stacked rows
     I8 width, height;
     F8 fwidth, fheight;
 };
@@ -224,9 +226,12 @@ SOFT_INLINE Levels levels_of(const SoftFastStage& s, const int (&level)[QUADS])
     Levels l;
     if (level_shared(level)) {
         const SoftLevelView& chosen = s.levels[level[0]];
-        for (int q = 0; q < QUADS; ++q)
+        for (int q = 0; q < QUADS; ++q) {
             l.texels[q] = chosen.texels;
+            l.stacked[q] = chosen.stacked;
+        }
         l.shared = true;
+        l.has_stacks = chosen.stacked != nullptr;
         l.width = splat_int(chosen.width);
         l.height = splat_int(chosen.height);
         l.fwidth = to_float(l.width);
@@ -235,9 +240,12 @@ SOFT_INLINE Levels levels_of(const SoftFastStage& s, const int (&level)[QUADS])
     }
     int width[QUADS], height[QUADS];
     l.shared = true;
+    l.has_stacks = true;
     for (int q = 0; q < QUADS; ++q) {
         const SoftLevelView& chosen = s.levels[level[q]];
         l.texels[q] = chosen.texels;
+        l.stacked[q] = chosen.stacked;
+        l.has_stacks = l.has_stacks && chosen.stacked != nullptr;
         l.shared = l.shared && level[q] == level[0];
         width[q] = chosen.width;
         height[q] = chosen.height;
@@ -377,7 +385,8 @@ SOFT_INLINE void gather_pairs(const Levels& l, I8 index, U8* left, U8* right)
         return;
     }
 #endif
-    int32_t at[LANES];
+    // (Unsigned: an index is never negative, and so needs no sign extension.)
+    uint32_t at[LANES];
     __builtin_memcpy(at, &index, sizeof at);
 #if defined(__AVX512F__) && SOFT_FAST_LANES == 16
     auto pair = [&](int lane) {
@@ -418,6 +427,56 @@ SOFT_INLINE void gather_pairs(const Levels& l, I8 index, U8* left, U8* right)
     }
 #endif
 }
+
+#if !defined(__AVX512F__) || SOFT_FAST_LANES != 16
+// The four texels of each lane's bilinear footprint from the level's stacked
+// rows: one 16-byte read per lane holds (x, y), (x, y + 1), (x + 1, y) and
+// (x + 1, y + 1), in place of two reads of a pair each. `index` is twice the
+// footprint's top-left texel index; the caller makes sure the footprint lies
+// within the level.
+SOFT_INLINE void gather_squares(const Levels& l, I8 index, U8* t00, U8* t10, U8* t01, U8* t11)
+{
+    uint32_t at[LANES];
+    __builtin_memcpy(at, &index, sizeof at);
+#if defined(__SSE2__)
+    auto square = [&](int lane) {
+        return _mm_loadu_si128(
+            reinterpret_cast<const __m128i*>(l.stacked[quad_of_lane(lane)] + at[lane]));
+    };
+#endif
+#if defined(__AVX2__) && SOFT_FAST_LANES == 8
+    // Lanes i and i + 4 in the halves of one register, then each half's four
+    // squares transposed into four taps.
+    auto both = [&](int lane) {
+        return _mm256_inserti128_si256(_mm256_castsi128_si256(square(lane)), square(lane + 4), 1);
+    };
+    const __m256i a = both(0), b = both(1), c = both(2), d = both(3);
+    const __m256i ab_low = _mm256_unpacklo_epi32(a, b), ab_high = _mm256_unpackhi_epi32(a, b);
+    const __m256i cd_low = _mm256_unpacklo_epi32(c, d), cd_high = _mm256_unpackhi_epi32(c, d);
+    *t00 = U8(_mm256_unpacklo_epi64(ab_low, cd_low));
+    *t01 = U8(_mm256_unpackhi_epi64(ab_low, cd_low));
+    *t10 = U8(_mm256_unpacklo_epi64(ab_high, cd_high));
+    *t11 = U8(_mm256_unpackhi_epi64(ab_high, cd_high));
+#elif defined(__SSE2__) && SOFT_FAST_LANES == 4
+    const __m128i a = square(0), b = square(1), c = square(2), d = square(3);
+    const __m128i ab_low = _mm_unpacklo_epi32(a, b), ab_high = _mm_unpackhi_epi32(a, b);
+    const __m128i cd_low = _mm_unpacklo_epi32(c, d), cd_high = _mm_unpackhi_epi32(c, d);
+    *t00 = U8(_mm_unpacklo_epi64(ab_low, cd_low));
+    *t01 = U8(_mm_unpackhi_epi64(ab_low, cd_low));
+    *t10 = U8(_mm_unpacklo_epi64(ab_high, cd_high));
+    *t11 = U8(_mm_unpackhi_epi64(ab_high, cd_high));
+#else
+    for (int i = 0; i < LANES; ++i) {
+        uint32_t four[4];
+        __builtin_memcpy(four, l.stacked[quad_of_lane(i)] + at[i], sizeof four);
+        (*t00)[i] = four[0];
+        (*t01)[i] = four[1];
+        (*t10)[i] = four[2];
+        (*t11)[i] = four[3];
+    }
+#endif
+}
+#endif
 
 #if defined(__AVX512F__) && SOFT_FAST_LANES == 16
 // The least of the block's four corner lanes, in every lane. Texture
@@ -541,10 +600,14 @@ SOFT_INLINE C8 sample_level(const SoftFastStage& s, const SampleFlags& f, const 
 #if defined(__AVX512F__) && SOFT_FAST_LANES == 16
         const bool window = l.shared && lane_bits(bottom != top + 1) == 0 &&
                             window_fetch(l, xa, top, &t00, &t10, &t01, &t11);
+        const bool squares = false;
 #else
         const bool window = false;
+        const bool squares = l.has_stacks && lane_bits(bottom == top + 1) == FULL;
+        if (squares)
+            gather_squares(l, (ya + xa) << 1, &t00, &t10, &t01, &t11);
 #endif
-        if (!window) {
+        if (!window && !squares) {
             gather_pairs(l, ya + xa, &t00, &t10);
             gather_pairs(l, yb + xa, &t01, &t11);
         }

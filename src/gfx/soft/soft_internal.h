@@ -45,6 +45,17 @@ class SoftTexture final : public LeveledTexture<SoftSurface>
     const TexelLevel& level(int index) const { return levels_[size_t(index)]; }
     D3DFORMAT format() const { return format_; }
 
+    // A level's texels again with each row stacked on the next: texel (x, y)
+    // beside (x, y + 1), for rows 0 to height - 2, so the four texels of a
+    // bilinear footprint lie side by side. Made again when asked for after a
+    // write to the level (written); null for a level of one row.
+    const uint32_t* stacked(int index);
+    // To be called before a level is written.
+    void written(const TexelLevel* level);
+    // The level's stacked texels, for a reader that must keep them while the
+    // level is written; the texture makes new ones when next asked.
+    std::vector<uint32_t> take_stacked(const TexelLevel* level);
+
     // The scene whose queued draws sample this texture (it holds a reference
     // until it has rendered them), or null; the newest of its frames that
     // does, and the levels as that frame's draws read them.
@@ -53,8 +64,12 @@ class SoftTexture final : public LeveledTexture<SoftSurface>
     const SoftLevelChain* queued_chain = nullptr;
 
   private:
+    size_t index_of(const TexelLevel* level) const { return size_t(level - levels_.data()); }
+
     D3DFORMAT format_;
     std::vector<TexelLevel> levels_;
+    std::vector<std::vector<uint32_t>> stacked_; // per level
+    std::vector<bool> stacked_current_;          // per level: stacked_ matches the texels
 };
 
 class SoftVertexBuffer final : public RefCounted<IDirect3DVertexBuffer8>

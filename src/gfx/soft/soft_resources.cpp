@@ -17,6 +17,7 @@ HRESULT SoftSurface::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD fl
     if (texture_) {
         if (texture_->queued_in)
             texture_->queued_in->before_write(texture_, level_);
+        texture_->written(level_);
     } else {
         soft_scene_render(*queue_);
     }
@@ -29,6 +30,41 @@ SoftTexture::SoftTexture(int width, int height, int levels, D3DFORMAT format, D3
     make_level_chain(&levels_, width, height, levels);
     for (TexelLevel& level : levels_)
         surfaces_.push_back(new SoftSurface(this, &level, format, pool));
+    stacked_.resize(levels_.size());
+    stacked_current_.resize(levels_.size());
+}
+
+const uint32_t* SoftTexture::stacked(int index)
+{
+    const TexelLevel& level = levels_[size_t(index)];
+    if (level.height < 2)
+        return nullptr;
+    std::vector<uint32_t>& out = stacked_[size_t(index)];
+    if (!stacked_current_[size_t(index)]) {
+        const size_t width = size_t(level.width);
+        out.resize(2 * width * size_t(level.height - 1));
+        for (size_t y = 0; y + 1 < size_t(level.height); ++y) {
+            const uint32_t* top = level.texels.data() + y * width;
+            uint32_t* pairs = out.data() + 2 * y * width;
+            for (size_t x = 0; x < width; ++x) {
+                pairs[2 * x] = top[x];
+                pairs[2 * x + 1] = top[x + width];
+            }
+        }
+        stacked_current_[size_t(index)] = true;
+    }
+    return out.data();
+}
+
+void SoftTexture::written(const TexelLevel* level)
+{
+    stacked_current_[index_of(level)] = false;
+}
+
+std::vector<uint32_t> SoftTexture::take_stacked(const TexelLevel* level)
+{
+    stacked_current_[index_of(level)] = false;
+    return std::move(stacked_[index_of(level)]);
 }
 
 HRESULT SoftVertexBuffer::Lock(UINT offset, UINT size, BYTE** data, DWORD)

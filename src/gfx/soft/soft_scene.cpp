@@ -353,6 +353,7 @@ void SoftScene::before_write(SoftTexture* texture, TexelLevel* level)
     flight_->renamed.push_back(level);
     flight_->retired.push_back(std::move(level->texels));
     level->texels = flight_->retired.back();
+    flight_->retired.push_back(texture->take_stacked(level));
 }
 
 void soft_scene_render(SoftScene* scene)

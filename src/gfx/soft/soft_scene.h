@@ -125,8 +125,9 @@ class SoftScene
         std::vector<uint32_t> order;             // the tiles in the order they are handed out
         std::vector<SoftTexture*> held;          // textures its draws sample, one reference each
         std::deque<SoftLevelChain> chains;       // those textures' levels as its draws read them
-        // Texels of levels written while this frame was in flight, which its
-        // draws still read, and the levels they were taken from.
+        // Texels (plain and stacked) of levels written while this frame was
+        // in flight, which its draws still read, and the levels they were
+        // taken from.
         std::vector<std::vector<uint32_t>> retired;
         std::vector<const TexelLevel*> renamed;
         bool clear_colour = false, clear_depth = false;
