@@ -3,7 +3,8 @@
 // float operations in the same order, but a block of 2 x 2 quads side by
 // side at a time, one pixel per vector lane. Everything the
 // device state decides is resolved once per draw (soft_fast_prepare): the
-// kernel variant for the stage count, fog, blending and depth test, the
+// kernel variant for the stage count, fog, blending and depth test (or a
+// kernel with all of the draw's states fixed, see SoftDrawShape), the
 // samplers' level chains, filters and addressing. The kernel is compiled
 // for SSE2 (one quad), AVX2 (two) and AVX-512 (four), and the best one the
 // processor runs is chosen when the program starts.
