@@ -7,9 +7,10 @@
 // tile, in buffers of the thread's own: the queued clear (or the target's
 // pixels), then the tile's triangles in submission order clipped to the
 // tile, then the pixels back to the target and (when presenting to an
-// R5G6B5 target) the tile's part of the reduced frame. Tiles are disjoint and start on even pixels,
-// so no 2 x 2 quad straddles two of them and every pixel is computed exactly as the immediate path
-// computes it, whichever thread takes the tile.
+// R5G6B5 target) the tile's part of the reduced frame. Tiles are disjoint
+// and start on even pixels, so no 2 x 2 quad straddles two of them and every
+// pixel is computed exactly as the immediate path computes it, whichever
+// thread takes the tile.
 //
 // Two frames take turns: one in flight, rendered by the workers, and one
 // open, taking draws on the device's thread. Only that thread moves frames
@@ -238,8 +239,8 @@ void SoftScene::render_tile(const Frame& frame, int tile)
         }
     } else {
         TileBuffers& buffers = t_tile_buffers;
-        t.pitch = tile_size_ + SOFT_TILE_MARGIN;
-        const size_t size = size_t(t.pitch) * size_t(tile_size_ + 1);
+        t.pitch = width + SOFT_TILE_MARGIN;
+        const size_t size = size_t(t.pitch) * size_t(height + 1);
         if (buffers.colour.size() < size) {
             buffers.colour.resize(size);
             buffers.depth.resize(size);
