@@ -1037,6 +1037,54 @@ TEST_P(SoftSceneOrder, TheWindowGetsEveryFrameWithTheTexelsItWasDrawnWith)
             << "frame " << frame;
 }
 
+TEST_P(SoftSceneOrder, TheWindowGetsEveryFrameWithTheTransparencyItWasDrawnWith)
+{
+    // As above, with a texture blended by its alpha and no depth, which is
+    // turned opaque and clear by turns: a block the renderer finds wholly
+    // transparent is kept without being shaded, and the frame in flight must
+    // decide that from the texels it saw, not from those of the next frame.
+    const uint32_t background = 0x101010, opaque = 0xFF4080C0, clear = 0x00FFFFFF;
+    auto fill = [](IDirect3DTexture8* t, uint32_t texel) {
+        D3DLOCKED_RECT lock;
+        ASSERT_EQ(t->LockRect(0, &lock, nullptr, 0), D3D_OK);
+        std::fill_n(static_cast<uint32_t*>(lock.pBits), 4 * 4, texel);
+        t->UnlockRect(0);
+    };
+    g_shown.clear();
+    gfx_set_present_target(keep_shown);
+    {
+        Device d(GetParam(), 64, 48);
+        setup_2d(d);
+        IDirect3DDevice8* dev = d.device;
+        IDirect3DTexture8* t = nullptr;
+        ASSERT_EQ(dev->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
+        fill(t, opaque);
+        dev->SetTexture(0, t);
+        dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+        dev->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+        dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+        dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+        dev->SetRenderState(D3DRS_ZENABLE, 0);
+        dev->SetRenderState(D3DRS_ZWRITEENABLE, 0);
+        for (int frame = 0; frame < 6; ++frame) {
+            dev->Clear(0, nullptr, D3DCLEAR_TARGET, background, 1.0f, 0);
+            for (int layer = 0; layer < 400; ++layer)
+                d.draw(D3DPT_TRIANGLEFAN, flat(0, 0, 64, 48, 0.5f), 2);
+            dev->Present(nullptr, nullptr, nullptr, nullptr);
+            fill(t, frame % 2 ? opaque : clear);
+        }
+        dev->Present(nullptr, nullptr, nullptr, nullptr);
+        dev->SetTexture(0, nullptr);
+        t->Release();
+    }
+    gfx_set_present_target(nullptr);
+    ASSERT_GE(g_shown.size(), 6u);
+    for (size_t frame = 0; frame < 6; ++frame)
+        EXPECT_EQ(g_shown[frame][size_t(20 * 64 + 30)] & 0xFFFFFF,
+                  frame % 2 ? background : opaque & 0xFFFFFF)
+            << "frame " << frame;
+}
+
 INSTANTIATE_TEST_SUITE_P(Devices, SoftSceneOrder, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "Reference" : "Tiled");

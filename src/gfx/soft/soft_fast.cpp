@@ -4,6 +4,7 @@
 #include "gfx/soft/soft_fast.h"
 
 #include <atomic>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -188,6 +189,24 @@ int soft_fast_variant(const FfKey& key)
     int stages = key.stages < FF_STAGES ? key.stages : FF_STAGES;
     return stages * 8 + (key.fog_mode != D3DFOG_NONE) * 4 + (key.blend != 0) * 2 +
            (key.depth_test != 0);
+}
+
+bool soft_fast_wants_clear_cells(const SoftFastDraw& draw)
+{
+    const FfKey& key = draw.context.draw.key;
+    const SoftFastStage& s = draw.stage[0];
+    return key.stages == 1 && key.blend && !key.depth_test && !key.depth_write &&
+           key.src_blend == D3DBLEND_SRCALPHA && key.dst_blend == D3DBLEND_INVSRCALPHA &&
+           key.stage[0].sampled && s.has_alpha && s.address_u == 0 && s.address_v == 0 &&
+           s.base == 0;
+}
+
+void soft_fast_use_clear_cells(SoftFastDraw* draw, const uint32_t* cells, int width, int height)
+{
+    SoftFastStage& s = draw->stage[0];
+    s.clear_cells = cells;
+    s.cells_shift = std::countr_zero(unsigned(2 * width));
+    s.cells_rows = 2 * height;
 }
 
 void soft_level_chain(SoftTexture& texture, SoftLevelChain* chain)

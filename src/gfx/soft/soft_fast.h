@@ -55,6 +55,11 @@ struct SoftFastStage {
     uint8_t address_u, address_v;
     uint32_t mode_u, mode_v; // D3DTEXTUREADDRESS, for address class 2
     float border[4];         // r, g, b, a
+    // Where the texture's level 0 reads only transparent texels, for a draw
+    // that keeps the target there (soft_fast_wants_clear_cells), else null:
+    // SoftTexture::clear_cells, 2^cells_shift cells a row.
+    const uint32_t* clear_cells;
+    int cells_shift, cells_rows;
 };
 
 // The states a kernel is compiled for. A kernel for a variant alone reads
@@ -195,6 +200,13 @@ struct SoftFastDraw {
 // reads the levels of chains[s] (null where it samples nothing).
 void soft_fast_prepare(const SoftDrawContext& context, const SoftLevelChain* const* chains,
                        SoftFastDraw* draw);
+// Whether the kernel may skip the blocks of `draw` whose samples read only
+// transparent texels, given its texture's clear cells: a draw without depth
+// of one wrapped stage blended by a texture's alpha, magnified from level 0.
+bool soft_fast_wants_clear_cells(const SoftFastDraw& draw);
+// Gives stage 0 of `draw` the clear cells of its texture, of `width` by
+// `height` texels on level 0.
+void soft_fast_use_clear_cells(SoftFastDraw* draw, const uint32_t* cells, int width, int height);
 // The levels of `texture` as they are now.
 void soft_level_chain(SoftTexture& texture, SoftLevelChain* chain);
 

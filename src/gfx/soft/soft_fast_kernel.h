@@ -760,6 +760,61 @@ SOFT_INLINE C8 sample_stage(const SoftFastStage& s, const SampleFlags& f, F8 u, 
     return c;
 }
 
+// A word of `words` per lane.
+SOFT_INLINE U8 gather_words(const uint32_t* words, I8 index)
+{
+#if defined(__AVX512F__) && SOFT_FAST_LANES == 16
+    return U8(
+        _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, __m512i(index), words, 4));
+#elif defined(__AVX2__) && SOFT_FAST_LANES == 8
+    return U8(_mm256_i32gather_epi32(reinterpret_cast<const int*>(words), __m256i(index), 4));
+#else
+    U8 out;
+    for (int i = 0; i < LANES; ++i)
+        out[i] = words[index[i]];
+    return out;
+#endif
+}
+
+// A texture's clear cells (SoftTexture::clear_cells) spread over the lanes,
+// once for all of a triangle's blocks.
+struct CellGrid {
+    const uint32_t* words;
+    F8 columns, rows;
+    I8 last_column, last_row;
+    int shift; // log2 of the columns
+};
+
+SOFT_INLINE CellGrid cell_grid(const SoftFastStage& s)
+{
+    const int columns = 1 << s.cells_shift;
+    return {s.clear_cells,          splat(float(columns)),       splat(float(s.cells_rows)),
+            splat_int(columns - 1), splat_int(s.cells_rows - 1), s.cells_shift};
+}
+
+// Whether every lane's sample reads only transparent texels, by the
+// texture's clear cells, where the block is magnified and so reads level 0
+// (the cells' level). The lane's cell is floor(u * 2 * width), and u * width
+// is what sampling scales, exactly, as the sides are powers of two. Lanes past
+// 2^21 texels, where subtracting the half texel of the bilinear footprint
+// might round, and NaN ones are left to sampling.
+SOFT_INLINE bool cells_clear(const SoftFastStage& s, const SampleFlags& f, const CellGrid& g, F8 u,
+                             F8 v)
+{
+    if (!f.unbiased || lane_bits(texel_step(s, u, v) > splat(1.0f)) != 0)
+        return false;
+    const F8 cu = u * g.columns, cv = v * g.rows;
+    const F8 limit = splat(4194304.0f);
+    const I8 magnitude = splat_int(0x7FFFFFFF);
+    I8 sane = (F8(I8(cu) & magnitude) < limit) & (F8(I8(cv) & magnitude) < limit);
+    if (lane_bits(sane) != FULL)
+        return false;
+    I8 x = to_int(floor8(cu)) & g.last_column, y = to_int(floor8(cv)) & g.last_row;
+    U8 cell = U8((y << g.shift) | x);
+    U8 words = gather_words(g.words, I8(cell >> 5));
+    return lane_bits(I8((words >> (cell & 31)) & 1) != 0) == FULL;
+}
+
 // ---- Stages, fog and blending -----------------------------------------------
 
 SOFT_INLINE C8 splat_colour(float r, float g, float b, float a)
@@ -1142,6 +1197,34 @@ SOFT_INLINE bool keeps_where_clear(const SoftFastDraw& draw)
     return a[0] == 0.0f;
 }
 
+// Whether the clear cells of a draw without depth show that the block at
+// (bx, by) keeps the target (see shade_block); if so it is kept.
+template <SoftDrawShape Shape>
+SOFT_INLINE bool kept_clear(const SoftFastDraw& draw, const SoftTile& tile, const TrianglePlanes& t,
+                            const CellGrid& grid, int bx, int by, unsigned mask)
+{
+    const FfKey& key = draw.context.draw.key;
+    const size_t row0 = size_t(by - tile.y0) * size_t(tile.pitch) + size_t(bx - tile.x0);
+    const size_t row1 = row0 + size_t(tile.pitch);
+    const F8 fx = splat(float(bx)) + lane_x(), fy = splat(float(by)) + lane_y();
+    F8 z{};
+    if (Shape.fog && !fixed_or(Shape.fog_on_eye_depth, key.fog_on_eye_depth))
+        z = plane_at(t.z, fx, fy);
+    F8 inv_w = plane_at(t.inv_w, fx, fy);
+    F8 w = select(inv_w != splat(0.0f), 1.0f / inv_w, splat(0.0f));
+    const SoftFastStage& sampler = draw.stage[0];
+    F8 u = plane_at(t.attr_w[sampler.coord], fx, fy) * w;
+    F8 v = plane_at(t.attr_w[sampler.coord + 1], fx, fy) * w;
+    if (!cells_clear(sampler, sample_flags(Shape.stage[0], sampler), grid, u, v) ||
+        !finite_lanes(z, w))
+        return false;
+    uint32_t* colour0 = tile.colour + row0;
+    uint32_t* colour1 = tile.colour + row1;
+    store_lanes(colour0, colour1, mask,
+                load_lanes(colour0, colour1, mask) | splat_int(int32_t(0xFF000000u)));
+    return true;
+}
+
 template <SoftDrawShape Shape>
 void shade_block(const SoftFastDraw& draw, const SoftTile& tile, const TrianglePlanes& t, int bx,
                  int by, unsigned mask)
@@ -1331,6 +1414,20 @@ SOFT_INLINE unsigned block_coverage_lanes(const EdgeLanes& lanes, const int64_t 
     return lane_bits(inside);
 }
 
+// The three edge functions at a block, one to a lane; the fourth lane is
+// never negative.
+typedef int64_t Edges __attribute__((vector_size(32)));
+
+// Bit e set where edge e is negative.
+SOFT_INLINE unsigned negative_edges(Edges e)
+{
+#if defined(__AVX2__)
+    return unsigned(_mm256_movemask_pd(_mm256_castsi256_pd(__m256i(e))));
+#else
+    return unsigned(e[0] < 0) | unsigned(e[1] < 0) << 1 | unsigned(e[2] < 0) << 2;
+#endif
+}
+
 template <SoftDrawShape Shape>
 void raster(const SoftFastDraw& draw, const SoftTile& tile, const TriangleSetup& t)
 {
@@ -1343,14 +1440,17 @@ void raster(const SoftFastDraw& draw, const SoftTile& tile, const TriangleSetup&
     // quad's differences (and so its mip level) are the same there.
     int start_x = min_x & ~1, start_y = min_y & ~1;
 
-    // Per edge: the step to the next block, and how far the edge can fall and
-    // rise within one (its least and greatest offset over the block's centres).
-    int64_t step_x[3], low[3], high[3], row_edge[3];
+    // Per edge: the step to the next block and row, and how far the edge can
+    // fall and rise within a block (its least and greatest offset over the
+    // block's centres).
+    int64_t low[3], high[3];
+    Edges step_x{}, step_y{}, low_lanes{}, high_lanes{}, row_edge{};
     for (int e = 0; e < 3; ++e) {
         int64_t dx = t.edge_dx[e], dy = t.edge_dy[e];
         step_x[e] = WIDTH * dx;
-        low[e] = (dx < 0 ? (WIDTH - 1) * dx : 0) + (dy < 0 ? dy : 0);
-        high[e] = (dx > 0 ? (WIDTH - 1) * dx : 0) + (dy > 0 ? dy : 0);
+        step_y[e] = 2 * dy;
+        low[e] = low_lanes[e] = (dx < 0 ? (WIDTH - 1) * dx : 0) + (dy < 0 ? dy : 0);
+        high[e] = high_lanes[e] = (dx > 0 ? (WIDTH - 1) * dx : 0) + (dy > 0 ? dy : 0);
         row_edge[e] = t.edge_c[e] + dx * start_x + dy * start_y;
     }
     EdgeLanes lanes;
@@ -1362,31 +1462,40 @@ void raster(const SoftFastDraw& draw, const SoftTile& tile, const TriangleSetup&
     for (int k = 0; k < SOFT_ATTRS; ++k)
         planes.attr_w[k] = plane_lanes(t.attr_w[k]);
     planes.keeps_clear = Shape.stages == 1 && Shape.blend && keeps_where_clear(draw);
+    // Most blocks of the rain are wholly transparent: those its texture's
+    // clear cells show are kept here, without the call to shade them.
+    const bool keep_clear_blocks = Shape.stages == 1 && Shape.blend && !Shape.depth_test &&
+                                   planes.keeps_clear && draw.stage[0].clear_cells &&
+                                   !fixed_or(Shape.depth_write, draw.context.draw.key.depth_write);
+    CellGrid grid{};
+    if (keep_clear_blocks)
+        grid = cell_grid(draw.stage[0]);
 
-    for (int by = start_y; by <= max_y; by += 2) {
-        int64_t edge[3] = {row_edge[0], row_edge[1], row_edge[2]};
+    for (int by = start_y; by <= max_y; by += 2, row_edge += step_y) {
+        Edges edges = row_edge;
         bool rows_inside = by >= min_y && by + 1 <= max_y;
-        for (int bx = start_x; bx <= max_x; bx += WIDTH) {
-            bool outside = false, covered = rows_inside && bx >= min_x && bx + WIDTH - 1 <= max_x;
-            for (int e = 0; e < 3; ++e) {
-                outside = outside || edge[e] + high[e] < 0;
-                covered = covered && edge[e] + low[e] >= 0;
+        bool entered = false;
+        for (int bx = start_x; bx <= max_x; bx += WIDTH, edges += step_x) {
+            if (negative_edges(edges + high_lanes)) {
+                // Outside an edge. The blocks of a row that are not lie side
+                // by side, as the triangle is convex: past them, none is.
+                if (entered)
+                    break;
+                continue;
             }
-            if (!outside) {
-                unsigned mask = FULL;
-                if (!covered) {
-                    mask = narrow ? block_coverage_lanes(lanes, edge, bx, by, min_x, min_y, max_x,
-                                                         max_y)
-                                  : block_coverage(t, edge, bx, by, min_x, min_y, max_x, max_y);
-                }
-                if (mask)
-                    shade_block<Shape>(draw, tile, planes, bx, by, mask);
+            entered = true;
+            unsigned mask = FULL;
+            if (!(rows_inside && bx >= min_x && bx + WIDTH - 1 <= max_x &&
+                  negative_edges(edges + low_lanes) == 0)) {
+                const int64_t edge[3] = {edges[0], edges[1], edges[2]};
+                mask = narrow
+                           ? block_coverage_lanes(lanes, edge, bx, by, min_x, min_y, max_x, max_y)
+                           : block_coverage(t, edge, bx, by, min_x, min_y, max_x, max_y);
             }
-            for (int e = 0; e < 3; ++e)
-                edge[e] += step_x[e];
+            if (mask &&
+                !(keep_clear_blocks && kept_clear<Shape>(draw, tile, planes, grid, bx, by, mask)))
+                shade_block<Shape>(draw, tile, planes, bx, by, mask);
         }
-        for (int e = 0; e < 3; ++e)
-            row_edge[e] += 2 * t.edge_dy[e];
     }
 }
 

@@ -50,11 +50,19 @@ class SoftTexture final : public LeveledTexture<SoftSurface>
     // bilinear footprint lie side by side. Made again when asked for after a
     // write to the level (written); null for a level of one row.
     const uint32_t* stacked(int index);
+    // Where sampling level 0 reads nothing but transparent texels: a bit per
+    // cell of half a texel on each side (rows of 2 * width bits, 2 * height
+    // rows), set where every texel that point or bilinear filtering, wrapping,
+    // can read for a coordinate in the cell has alpha 0. Made again when
+    // asked for after a write; null unless both sides are powers of two.
+    const uint32_t* clear_cells();
     // To be called before a level is written.
     void written(const TexelLevel* level);
     // The level's stacked texels, for a reader that must keep them while the
     // level is written; the texture makes new ones when next asked.
     std::vector<uint32_t> take_stacked(const TexelLevel* level);
+    // The same for the clear cells.
+    std::vector<uint32_t> take_clear_cells();
 
     // The scene whose queued draws sample this texture (it holds a reference
     // until it has rendered them), or null; the newest of its frames that
@@ -70,6 +78,8 @@ class SoftTexture final : public LeveledTexture<SoftSurface>
     std::vector<TexelLevel> levels_;
     std::vector<std::vector<uint32_t>> stacked_; // per level
     std::vector<bool> stacked_current_;          // per level: stacked_ matches the texels
+    std::vector<uint32_t> clear_cells_;
+    bool clear_cells_current_ = false;
 };
 
 class SoftVertexBuffer final : public RefCounted<IDirect3DVertexBuffer8>

@@ -56,15 +56,60 @@ const uint32_t* SoftTexture::stacked(int index)
     return out.data();
 }
 
+static bool power_of_two(int size)
+{
+    return size > 0 && (size & (size - 1)) == 0;
+}
+
+const uint32_t* SoftTexture::clear_cells()
+{
+    const TexelLevel& top = levels_[0];
+    const int width = top.width, height = top.height;
+    if (!power_of_two(width) || !power_of_two(height))
+        return nullptr;
+    if (clear_cells_current_)
+        return clear_cells_.data();
+    // A coordinate in cell c of a side lies in [c, c + 1) / 2 texels: its
+    // bilinear footprint starts at texel (c - 1) >> 1 (floor(c / 2 - 0.5)
+    // at the least) and takes the next one, and a point sample reads one of
+    // the two.
+    const int columns = 2 * width, rows = 2 * height;
+    const size_t words = size_t(columns + 31) / 32;
+    clear_cells_.assign(words * size_t(rows), 0u);
+    auto transparent = [&](int x, int y) {
+        return (top.texels[size_t(y & (height - 1)) * size_t(width) + size_t(x & (width - 1))] >>
+                24) == 0;
+    };
+    for (int row = 0; row < rows; ++row) {
+        const int y = (row - 1) >> 1;
+        uint32_t* cells = clear_cells_.data() + size_t(row) * words;
+        for (int column = 0; column < columns; ++column) {
+            const int x = (column - 1) >> 1;
+            if (transparent(x, y) && transparent(x + 1, y) && transparent(x, y + 1) &&
+                transparent(x + 1, y + 1))
+                cells[column / 32] |= 1u << (column % 32);
+        }
+    }
+    clear_cells_current_ = true;
+    return clear_cells_.data();
+}
+
 void SoftTexture::written(const TexelLevel* level)
 {
     stacked_current_[index_of(level)] = false;
+    clear_cells_current_ = false;
 }
 
 std::vector<uint32_t> SoftTexture::take_stacked(const TexelLevel* level)
 {
     stacked_current_[index_of(level)] = false;
     return std::move(stacked_[index_of(level)]);
+}
+
+std::vector<uint32_t> SoftTexture::take_clear_cells()
+{
+    clear_cells_current_ = false;
+    return std::move(clear_cells_);
 }
 
 HRESULT SoftVertexBuffer::Lock(UINT offset, UINT size, BYTE** data, DWORD)

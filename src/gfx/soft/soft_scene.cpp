@@ -127,6 +127,11 @@ void SoftScene::add_draw(const SoftState& state, const SoftDrawContext& context,
     if (!shared) {
         draws.emplace_back();
         soft_fast_prepare(context, chains, &draws.back());
+        if (soft_fast_wants_clear_cells(draws.back())) {
+            const TexelLevel& top = state.texture[0]->level(0);
+            soft_fast_use_clear_cells(&draws.back(), state.texture[0]->clear_cells(), top.width,
+                                      top.height);
+        }
     }
     size_t before = open_->triangles.size();
     soft_setup_draw(state, context, type, vertices, stride, vertex_count, primitive_count,
@@ -355,6 +360,7 @@ void SoftScene::before_write(SoftTexture* texture, TexelLevel* level)
     flight_->retired.push_back(std::move(level->texels));
     level->texels = flight_->retired.back();
     flight_->retired.push_back(texture->take_stacked(level));
+    flight_->retired.push_back(texture->take_clear_cells());
 }
 
 void soft_scene_render(SoftScene* scene)
