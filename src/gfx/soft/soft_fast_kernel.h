@@ -562,7 +562,7 @@ SOFT_INLINE F8 mix(F8 a, F8 b, F8 c, F8 d, F8 au, F8 av)
 // exactly transparent black wherever the block lands.
 SOFT_INLINE C8 sample_level(const SoftFastStage& s, const SampleFlags& f, const Levels& l,
                             I8 linear, bool all_linear, bool any_linear, F8 u, F8 v, bool alpha,
-                            bool* clear)
+                            bool* clear, bool magnified = false)
 {
     const F8 tu = u * l.fwidth, tv = v * l.fheight;
     I8 border_x{}, border_y{};
@@ -604,8 +604,18 @@ SOFT_INLINE C8 sample_level(const SoftFastStage& s, const SampleFlags& f, const 
 #else
         const bool window = false;
         const bool squares = l.has_stacks && lane_bits(bottom == top + 1) == FULL;
-        if (squares)
+        if (squares && magnified &&
+            lane_bits((xa == splat_int(xa[0])) & (top == splat_int(top[0]))) == FULL) {
+            // A magnified texel often spans the block: every lane has the same
+            // footprint, read once for all.
+            const uint32_t* square = l.stacked[0] + 2 * size_t(ya[0] + xa[0]);
+            t00 = U8{} + square[0];
+            t01 = U8{} + square[1];
+            t10 = U8{} + square[2];
+            t11 = U8{} + square[3];
+        } else if (squares) {
             gather_squares(l, (ya + xa) << 1, &t00, &t10, &t01, &t11);
+        }
 #endif
         if (!window && !squares) {
             gather_pairs(l, ya + xa, &t00, &t10);
@@ -725,7 +735,7 @@ SOFT_INLINE C8 sample_stage(const SoftFastStage& s, const SampleFlags& f, F8 u, 
             base[q] = s.base;
         bool linear = f.mag_linear;
         return sample_level(s, f, levels_of(s, base), splat_int(linear ? -1 : 0), linear, linear, u,
-                            v, alpha, clear);
+                            v, alpha, clear, true);
     }
     int first[QUADS], second[QUADS], linear_lanes[QUADS];
     float fraction[QUADS];

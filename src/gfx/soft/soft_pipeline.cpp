@@ -105,9 +105,21 @@ void soft_setup_draw(const SoftState& state, const SoftDrawContext& context, D3D
         return;
     UINT used = type == D3DPT_TRIANGLELIST ? primitive_count * 3 : primitive_count + 2;
 
-    Matrix world_view, wvp;
-    mat_multiply(&world_view, &state.world, &state.view);
-    mat_multiply(&wvp, &world_view, &state.proj);
+    // The terrain's draws all share their matrices: the product is kept for
+    // the next draw with the same three.
+    static Matrix last[3], wvp;
+    static bool have_last = false;
+    if (!have_last || std::memcmp(&last[0], &state.world, sizeof(Matrix)) != 0 ||
+        std::memcmp(&last[1], &state.view, sizeof(Matrix)) != 0 ||
+        std::memcmp(&last[2], &state.proj, sizeof(Matrix)) != 0) {
+        Matrix world_view;
+        mat_multiply(&world_view, &state.world, &state.view);
+        mat_multiply(&wvp, &world_view, &state.proj);
+        last[0] = state.world;
+        last[1] = state.view;
+        last[2] = state.proj;
+        have_last = true;
+    }
 
     // Reused from draw to draw: the terrain alone makes 1600 draws a frame.
     static std::vector<ClipVertex> clip;
