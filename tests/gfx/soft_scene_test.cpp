@@ -994,6 +994,15 @@ void keep_shown(HWND, const uint32_t* pixels, int width, int height, int)
     g_shown.emplace_back(pixels, pixels + size_t(width) * size_t(height));
 }
 
+// Sets every texel of a 4 x 4 texture.
+void fill(IDirect3DTexture8* t, uint32_t texel)
+{
+    D3DLOCKED_RECT lock;
+    ASSERT_EQ(t->LockRect(0, &lock, nullptr, 0), D3D_OK);
+    std::fill_n(static_cast<uint32_t*>(lock.pBits), 4 * 4, texel);
+    t->UnlockRect(0);
+}
+
 TEST_P(SoftSceneOrder, TheWindowGetsEveryFrameWithTheTexelsItWasDrawnWith)
 {
     // The texture is rewritten right after each Present, while the frame that
@@ -1001,12 +1010,6 @@ TEST_P(SoftSceneOrder, TheWindowGetsEveryFrameWithTheTexelsItWasDrawnWith)
     // at once; the frame in flight must keep what it saw. The texture is
     // filtered, so the draws read its stacked rows as well as its texels.
     const uint32_t colours[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0x00FFFF};
-    auto fill = [](IDirect3DTexture8* t, uint32_t colour) {
-        D3DLOCKED_RECT lock;
-        ASSERT_EQ(t->LockRect(0, &lock, nullptr, 0), D3D_OK);
-        std::fill_n(static_cast<uint32_t*>(lock.pBits), 4 * 4, colour);
-        t->UnlockRect(0);
-    };
     g_shown.clear();
     gfx_set_present_target(keep_shown);
     {
@@ -1044,12 +1047,6 @@ TEST_P(SoftSceneOrder, TheWindowGetsEveryFrameWithTheTransparencyItWasDrawnWith)
     // transparent is kept without being shaded, and the frame in flight must
     // decide that from the texels it saw, not from those of the next frame.
     const uint32_t background = 0x101010, opaque = 0xFF4080C0, clear = 0x00FFFFFF;
-    auto fill = [](IDirect3DTexture8* t, uint32_t texel) {
-        D3DLOCKED_RECT lock;
-        ASSERT_EQ(t->LockRect(0, &lock, nullptr, 0), D3D_OK);
-        std::fill_n(static_cast<uint32_t*>(lock.pBits), 4 * 4, texel);
-        t->UnlockRect(0);
-    };
     g_shown.clear();
     gfx_set_present_target(keep_shown);
     {
