@@ -601,6 +601,7 @@ SOFT_INLINE C8 sample_level(const SoftFastStage& s, const SampleFlags& f, const 
         const bool window = l.shared && lane_bits(bottom != top + 1) == 0 &&
                             window_fetch(l, xa, top, &t00, &t10, &t01, &t11);
         const bool squares = false;
+        (void)magnified; // the window read serves a shared footprint as well
 #else
         const bool window = false;
         const bool squares = l.has_stacks && lane_bits(bottom == top + 1) == FULL;
@@ -722,14 +723,18 @@ SOFT_INLINE void keep_sane(F8* u, F8* v)
 }
 
 // `clear` as for sample_level, where the stage reads a single level.
+// `magnified`: every quad is known to be magnified, with coordinates far
+// below where keep_sane steps in (magnified_throughout).
 SOFT_INLINE C8 sample_stage(const SoftFastStage& s, const SampleFlags& f, F8 u, F8 v, bool alpha,
-                            bool* clear)
+                            bool* clear, bool magnified = false)
 {
-    F8 rho = texel_step(s, u, v);
-    if (f.unbiased && lane_bits(rho > splat(1.0f)) == 0) {
+    const bool known = f.unbiased && magnified;
+    F8 rho = known ? F8{} : texel_step(s, u, v);
+    if (f.unbiased && (known || lane_bits(rho > splat(1.0f)) == 0)) {
         // Every quad magnified (the level of detail is at most 0): the top
         // level through the magnification filter, as choose_levels has it.
-        keep_sane(&u, &v);
+        if (!known)
+            keep_sane(&u, &v);
         int base[QUADS];
         for (int q = 0; q < QUADS; ++q)
             base[q] = s.base;
@@ -807,18 +812,23 @@ SOFT_INLINE CellGrid cell_grid(const SoftFastStage& s)
 // (the cells' level). The lane's cell is floor(u * 2 * width), and u * width
 // is what sampling scales, exactly, as the sides are powers of two. Lanes past
 // 2^21 texels, where subtracting the half texel of the bilinear footprint
-// might round, and NaN ones are left to sampling.
+// might round, and NaN ones are left to sampling. `magnified`: both are
+// known of every lane already (magnified_throughout).
 SOFT_INLINE bool cells_clear(const SoftFastStage& s, const SampleFlags& f, const CellGrid& g, F8 u,
-                             F8 v)
+                             F8 v, bool magnified)
 {
-    if (!f.unbiased || lane_bits(texel_step(s, u, v) > splat(1.0f)) != 0)
+    if (!f.unbiased)
+        return false;
+    if (!magnified && lane_bits(texel_step(s, u, v) > splat(1.0f)) != 0)
         return false;
     const F8 cu = u * g.columns, cv = v * g.rows;
-    const F8 limit = splat(4194304.0f);
-    const I8 magnitude = splat_int(0x7FFFFFFF);
-    I8 sane = (F8(I8(cu) & magnitude) < limit) & (F8(I8(cv) & magnitude) < limit);
-    if (lane_bits(sane) != FULL)
-        return false;
+    if (!magnified) {
+        const F8 limit = splat(4194304.0f);
+        const I8 magnitude = splat_int(0x7FFFFFFF);
+        I8 sane = (F8(I8(cu) & magnitude) < limit) & (F8(I8(cv) & magnitude) < limit);
+        if (lane_bits(sane) != FULL)
+            return false;
+    }
     I8 x = to_int(floor8(cu)) & g.last_column, y = to_int(floor8(cv)) & g.last_row;
     U8 cell = U8((y << g.shift) | x);
     U8 words = gather_words(g.words, I8(cell >> 5));
@@ -1005,6 +1015,7 @@ struct PlaneLanes {
 struct TrianglePlanes {
     PlaneLanes z, inv_w, attr_w[SOFT_ATTRS];
     bool keeps_clear; // see keeps_where_clear
+    bool magnified;   // see magnified_throughout: stage 0, the tile's part
 };
 
 SOFT_INLINE PlaneLanes plane_lanes(const SoftPlane& p)
@@ -1179,6 +1190,79 @@ SOFT_INLINE bool finite_lanes(F8 z, F8 w)
     return lane_bits(bad) == 0;
 }
 
+SOFT_INLINE double larger(double a, double b)
+{
+    return a > b ? a : b;
+}
+
+// Whether every lane in [x0, x1] x [y0, y1] (pixel coordinates, as the planes
+// take them) is sure to sample stage `s` magnified, with w positive and
+// finite, depth finite and the stage's coordinates within 2^20 texels (half
+// what cells_clear allows): true lets a draw skip those tests block by
+// block. A bound, not a measure, with room for the rounding of the lanes'
+// float arithmetic; false where unsure.
+//
+// The planes give u = a / q (a the coordinate's plane over w, q that of 1 /
+// w). With q > 0 over the rectangle, du/dx = ((a.dx q.dy - q.dx a.dy) y +
+// a.dx q.c - q.dx a.c) / q^2 is largest at a corner, as is |a|, and q is
+// least at one; so is dv/dx, and d/dy likewise in x. A quad's step between
+// neighbouring lanes is within those, give or take the lanes' rounding.
+SOFT_INLINE bool magnified_throughout(const TriangleSetup& t, const SoftFastStage& s, int x0,
+                                      int y0, int x1, int y1)
+{
+    const double xs[2] = {double(x0), double(x1)}, ys[2] = {double(y0), double(y1)};
+    const double reach_x = larger(__builtin_fabs(xs[0]), __builtin_fabs(xs[1]));
+    const double reach_y = larger(__builtin_fabs(ys[0]), __builtin_fabs(ys[1]));
+    // A plane's float value is within ROUNDING times its terms' magnitude.
+    constexpr double ROUNDING = 1.0 / (1 << 20);
+    auto magnitude = [&](const SoftPlane& p) {
+        return __builtin_fabs(p.c) + __builtin_fabs(p.dx) * reach_x +
+               __builtin_fabs(p.dy) * reach_y;
+    };
+    auto at = [](const SoftPlane& p, double x, double y) { return p.c + p.dx * x + p.dy * y; };
+    const SoftPlane& q = t.inv_w;
+    if (!(magnitude(t.z) < 1e37))
+        return false;
+    double q_least = at(q, xs[0], ys[0]);
+    for (double y : ys)
+        for (double x : xs)
+            q_least = at(q, x, y) < q_least ? at(q, x, y) : q_least;
+    const double q_error = ROUNDING * magnitude(q);
+    const double q_low = q_least - q_error; // the least a lane's float 1 / w can be
+    if (!(q_low > 1e-30))
+        return false;
+    const float size[2] = {s.top_width, s.top_height};
+    double step_x[2], step_y[2]; // the most texels a pixel step covers, per axis
+    for (int k = 0; k < 2; ++k) {
+        const SoftPlane& a = t.attr_w[s.coord + k];
+        double a_most = 0.0;
+        for (double y : ys)
+            for (double x : xs)
+                a_most = larger(a_most, __builtin_fabs(at(a, x, y)));
+        const double a_error = ROUNDING * magnitude(a);
+        const double most = (a_most + a_error) / q_low;
+        // How far a lane's coordinate can be from the exact quotient.
+        const double error = (a_error + a_most * q_error / q_least) / q_low + most * ROUNDING;
+        if (!(most * 2.0 * double(size[k]) < 2097152.0))
+            return false;
+        const double along_x = double(a.dx) * q.dy - double(q.dx) * a.dy;
+        const double at_x = double(a.dx) * q.c - double(q.dx) * a.c;
+        const double along_y = double(a.dy) * q.dx - double(q.dy) * a.dx;
+        const double at_y = double(a.dy) * q.c - double(q.dy) * a.c;
+        const double dx_most =
+            larger(__builtin_fabs(along_x * ys[0] + at_x), __builtin_fabs(along_x * ys[1] + at_x));
+        const double dy_most =
+            larger(__builtin_fabs(along_y * xs[0] + at_y), __builtin_fabs(along_y * xs[1] + at_y));
+        step_x[k] = (dx_most / (q_least * q_least) + 2.0 * error) * size[k];
+        step_y[k] = (dy_most / (q_least * q_least) + 2.0 * error) * size[k];
+    }
+    const double across = step_x[0] * step_x[0] + step_x[1] * step_x[1];
+    const double down = step_y[0] * step_y[0] + step_y[1] * step_y[1];
+    // Well short of 1, where a quad turns minified: the float squares and
+    // sums round up by far less.
+    return larger(across, down) < 0.99;
+}
+
 // Whether a one-stage draw leaves the target as it is wherever its texture is
 // wholly transparent: blended by the source alpha, with the stage's alpha 0
 // exactly when the texel's is, and every colour it could mix in finite. The
@@ -1225,8 +1309,8 @@ SOFT_INLINE bool kept_clear(const SoftFastDraw& draw, const SoftTile& tile, cons
     const SoftFastStage& sampler = draw.stage[0];
     F8 u = plane_at(t.attr_w[sampler.coord], fx, fy) * w;
     F8 v = plane_at(t.attr_w[sampler.coord + 1], fx, fy) * w;
-    if (!cells_clear(sampler, sample_flags(Shape.stage[0], sampler), grid, u, v) ||
-        !finite_lanes(z, w))
+    if (!cells_clear(sampler, sample_flags(Shape.stage[0], sampler), grid, u, v, t.magnified) ||
+        !(t.magnified || finite_lanes(z, w)))
         return false;
     uint32_t* colour0 = tile.colour + row0;
     uint32_t* colour1 = tile.colour + row1;
@@ -1286,8 +1370,10 @@ void shade_block(const SoftFastDraw& draw, const SoftTile& tile, const TriangleP
             F8 v = plane_at(t.attr_w[sampler.coord + 1], fx, fy) * w;
             bool clear = false;
             const bool may_keep = Stages == 1 && Blend && t.keeps_clear;
-            texel = sample_stage(sampler, flags, u, v, alpha, may_keep ? &clear : nullptr);
-            if (clear && !finite_lanes(z, w)) {
+            const bool magnified = s == 0 && t.magnified;
+            texel =
+                sample_stage(sampler, flags, u, v, alpha, may_keep ? &clear : nullptr, magnified);
+            if (clear && !magnified && !finite_lanes(z, w)) {
                 // Fog could make something of the transparent texel there:
                 // the block is shaded in full after all. (Checked only here,
                 // as it hardly ever fails.)
@@ -1472,6 +1558,11 @@ void raster(const SoftFastDraw& draw, const SoftTile& tile, const TriangleSetup&
     for (int k = 0; k < SOFT_ATTRS; ++k)
         planes.attr_w[k] = plane_lanes(t.attr_w[k]);
     planes.keeps_clear = Shape.stages == 1 && Shape.blend && keeps_where_clear(draw);
+    // The lanes of the walk below reach WIDTH - 1 pixels right of the last
+    // block's start and a row below the last row's.
+    planes.magnified =
+        planes.keeps_clear &&
+        magnified_throughout(t, draw.stage[0], start_x, start_y, max_x + WIDTH - 1, max_y + 1);
     // Most blocks of the rain are wholly transparent: those its texture's
     // clear cells show are kept here, without the call to shade them.
     const bool keep_clear_blocks = Shape.stages == 1 && Shape.blend && !Shape.depth_test &&
