@@ -4,13 +4,14 @@
 // its bounds touch, unless one of its edges leaves the whole tile outside.
 // The draw's fixed-function description and the texels it samples are
 // captured, never read from the device later. Rendering runs one job per
-// tile, in buffers of the thread's own: the queued clear (or the target's
-// pixels), then the tile's triangles in submission order clipped to the
-// tile, then the pixels back to the target and (when presenting to an
-// R5G6B5 target) the tile's part of the reduced frame. Tiles are disjoint
-// and start on even pixels, so no 2 x 2 quad straddles two of them and every
-// pixel is computed exactly as the immediate path computes it, whichever
-// thread takes the tile.
+// tile, its colour in a buffer of the thread's own: the queued clear (or the
+// target's pixels), then the tile's triangles in submission order clipped to
+// the tile, then the pixels back to the target and (when presenting to an
+// R5G6B5 target) the tile's part of the reduced frame. The tile's depth
+// stays where it is drawn, in the scene's tile-by-tile depth buffer. Tiles
+// are disjoint and start on even pixels, so no 2 x 2 quad straddles two of
+// them and every pixel is computed exactly as the immediate path computes
+// it, whichever thread takes the tile.
 //
 // Two frames take turns: one in flight, rendered by the workers, and one
 // open, taking draws on the device's thread. Only that thread moves frames
@@ -33,6 +34,31 @@ SoftScene::SoftScene(const SoftTarget& target, int tile_size, int threads)
         frame.order.resize(frame.bins.size());
     }
     open_->serial = 1;
+    // The depth buffer, tile by tile, starts as the target's.
+    size_t size = 0;
+    for (int tile = 0; tile < tiles_x_ * tiles_y_; ++tile) {
+        depth_at_.push_back(size);
+        const SoftTile t = tile_bounds(tile);
+        size += size_t(t.pitch) * size_t(t.y1 - t.y0 + 1);
+    }
+    depth_.resize(size);
+    for (int tile = 0; tile < tiles_x_ * tiles_y_; ++tile) {
+        const SoftTile t = tile_bounds(tile);
+        for (int y = t.y0; y < t.y1; ++y)
+            std::copy_n(target.depth + size_t(y) * size_t(target.width) + size_t(t.x0), t.x1 - t.x0,
+                        &depth_[depth_at_[size_t(tile)]] + size_t(y - t.y0) * size_t(t.pitch));
+    }
+}
+
+SoftTile SoftScene::tile_bounds(int tile) const
+{
+    SoftTile t = {};
+    t.x0 = tile % tiles_x_ * tile_size_;
+    t.y0 = tile / tiles_x_ * tile_size_;
+    t.x1 = std::min(t.x0 + tile_size_, target_.width);
+    t.y1 = std::min(t.y0 + tile_size_, target_.height);
+    t.pitch = t.x1 - t.x0 + SOFT_TILE_MARGIN;
+    return t;
 }
 
 SoftScene::~SoftScene()
@@ -190,14 +216,10 @@ void SoftScene::clear(bool colour, uint32_t colour_value, bool depth, uint16_t d
 namespace
 {
 
-// A thread's buffers for the tile it renders (SoftTile), kept from tile to
-// tile: a tile's pixels stay in the cache and on a few pages while its
-// triangles are drawn, wherever its rows lie in the target.
-struct TileBuffers {
-    std::vector<uint32_t> colour;
-    std::vector<uint16_t> depth;
-};
-thread_local TileBuffers t_tile_buffers;
+// A thread's buffer for the colour of the tile it renders (SoftTile), kept
+// from tile to tile: a tile's pixels stay in the cache and on a few pages
+// while its triangles are drawn, wherever its rows lie in the target.
+thread_local std::vector<uint32_t> t_tile_colour;
 
 // Copies a tile's row into the target. Whole 16-byte pieces bypass the
 // cache: nothing reads them again before the frame is shown, and the
@@ -223,56 +245,40 @@ template <class T> void write_back(T* to, const T* from, int count)
 
 void SoftScene::render_tile(const Frame& frame, int tile)
 {
-    int tx = tile % tiles_x_, ty = tile / tiles_x_;
-    SoftTile t = {};
-    t.x0 = tx * tile_size_;
-    t.y0 = ty * tile_size_;
-    t.x1 = std::min(t.x0 + tile_size_, target_.width);
-    t.y1 = std::min(t.y0 + tile_size_, target_.height);
+    SoftTile t = tile_bounds(tile);
     const int width = t.x1 - t.x0, height = t.y1 - t.y0;
     const size_t pitch = size_t(target_.width);
     auto target_colour = [&](int y) { return target_.colour + size_t(t.y0 + y) * pitch + t.x0; };
-    auto target_depth = [&](int y) { return target_.depth + size_t(t.y0 + y) * pitch + t.x0; };
+    t.depth = &depth_[depth_at_[size_t(tile)]];
+    if (frame.clear_depth)
+        for (int y = 0; y < height; ++y)
+            std::fill_n(t.depth + size_t(y) * size_t(t.pitch), width, frame.clear_depth_value);
     const std::vector<uint32_t>& bin = frame.bins[size_t(tile)];
     if (bin.empty()) {
         // Nothing is drawn here: the clear goes straight to the target.
-        for (int y = 0; y < height; ++y) {
-            if (frame.clear_colour)
+        if (frame.clear_colour)
+            for (int y = 0; y < height; ++y)
                 std::fill(target_colour(y), target_colour(y) + width, frame.clear_colour_value);
-            if (frame.clear_depth)
-                std::fill(target_depth(y), target_depth(y) + width, frame.clear_depth_value);
-        }
     } else {
-        TileBuffers& buffers = t_tile_buffers;
-        t.pitch = width + SOFT_TILE_MARGIN;
+        std::vector<uint32_t>& buffer = t_tile_colour;
         const size_t size = size_t(t.pitch) * size_t(height + 1);
-        if (buffers.colour.size() < size) {
-            buffers.colour.resize(size);
-            buffers.depth.resize(size);
-        }
-        t.colour = buffers.colour.data();
-        t.depth = buffers.depth.data();
+        if (buffer.size() < size)
+            buffer.resize(size);
+        t.colour = buffer.data();
         for (int y = 0; y < height; ++y) {
             uint32_t* colour = t.colour + size_t(y) * size_t(t.pitch);
-            uint16_t* depth = t.depth + size_t(y) * size_t(t.pitch);
             if (frame.clear_colour)
                 std::fill(colour, colour + width, frame.clear_colour_value);
             else
                 std::copy(target_colour(y), target_colour(y) + width, colour);
-            if (frame.clear_depth)
-                std::fill(depth, depth + width, frame.clear_depth_value);
-            else
-                std::copy(target_depth(y), target_depth(y) + width, depth);
         }
         for (uint32_t index : bin) {
             const Triangle& triangle = frame.triangles[index];
             const SoftFastDraw& draw = frame.draws[triangle.draw];
             draw.raster(draw, t, triangle.setup);
         }
-        for (int y = 0; y < height; ++y) {
+        for (int y = 0; y < height; ++y)
             write_back(target_colour(y), t.colour + size_t(y) * size_t(t.pitch), width);
-            write_back(target_depth(y), t.depth + size_t(y) * size_t(t.pitch), width);
-        }
 #if defined(__SSE2__)
         _mm_sfence(); // the stores that bypass the cache are seen before the tile is done
 #endif

@@ -73,8 +73,10 @@ class SoftWorkers
 class SoftScene
 {
   public:
-    // Renders into `target` (its buffers stay where they are for the life of
-    // the scene) in tiles of `tile_size` pixels (even) on `threads` threads.
+    // Renders into `target`'s colour (its buffers stay where they are for the
+    // life of the scene) in tiles of `tile_size` pixels (even) on `threads`
+    // threads. The depth buffer starts as the target's and is the scene's
+    // own from then on: the target's is left as it was.
     SoftScene(const SoftTarget& target, int tile_size, int threads);
     ~SoftScene(); // waits for the frame in flight; drops what is queued
     SoftScene(const SoftScene&) = delete;
@@ -140,6 +142,7 @@ class SoftScene
     static void bin_triangle(void* scene, const TriangleSetup& setup);
     static void render_tile_job(void* scene, int index);
     void render_tile(const Frame& frame, int tile);
+    SoftTile tile_bounds(int tile) const; // with the pitch of its depth
     const SoftLevelChain* hold_texture(SoftTexture* texture);
     void retire(Frame* frame);
 
@@ -147,6 +150,12 @@ class SoftScene
     int tile_size_;
     int tiles_x_, tiles_y_;
     Frame frames_[2];
+    // The depth buffer, kept tile by tile as the tiles are drawn (nothing
+    // else reads it), so it never moves between the target and a tile: each
+    // tile's rows `pitch` apart from depth_at_[tile], with the margin of
+    // SoftTile.
+    std::vector<uint16_t> depth_;
+    std::vector<size_t> depth_at_;
     Frame* open_ = &frames_[0]; // the frame draws are queued in
     Frame* flight_ = nullptr;   // the frame the threads render, if any
     Show show_ = nullptr;
