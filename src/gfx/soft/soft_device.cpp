@@ -39,7 +39,7 @@ static SoftConfig default_config()
     config.caps.MaxVertexIndex = 0xFFFFF;
     config.refused_format[D3DFMT_R8G8B8] = true; // cards of the era had no 24-bit targets
     config.threads = 0;
-    config.tile_size = 64;
+    config.tile_size = 96; // measured best of 64, 96 and 128 at 640 x 480, no worse at 1080p
     return config;
 }
 
