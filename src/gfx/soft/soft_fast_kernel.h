@@ -1015,7 +1015,8 @@ struct PlaneLanes {
 struct TrianglePlanes {
     PlaneLanes z, inv_w, attr_w[SOFT_ATTRS];
     bool keeps_clear; // see keeps_where_clear
-    bool magnified;   // see magnified_throughout: stage 0, the tile's part
+    // Per stage, see magnified_throughout: over the tile's part.
+    bool magnified[FF_STAGES];
 };
 
 SOFT_INLINE PlaneLanes plane_lanes(const SoftPlane& p)
@@ -1309,8 +1310,8 @@ SOFT_INLINE bool kept_clear(const SoftFastDraw& draw, const SoftTile& tile, cons
     const SoftFastStage& sampler = draw.stage[0];
     F8 u = plane_at(t.attr_w[sampler.coord], fx, fy) * w;
     F8 v = plane_at(t.attr_w[sampler.coord + 1], fx, fy) * w;
-    if (!cells_clear(sampler, sample_flags(Shape.stage[0], sampler), grid, u, v, t.magnified) ||
-        !(t.magnified || finite_lanes(z, w)))
+    if (!cells_clear(sampler, sample_flags(Shape.stage[0], sampler), grid, u, v, t.magnified[0]) ||
+        !(t.magnified[0] || finite_lanes(z, w)))
         return false;
     uint32_t* colour0 = tile.colour + row0;
     uint32_t* colour1 = tile.colour + row1;
@@ -1370,7 +1371,7 @@ void shade_block(const SoftFastDraw& draw, const SoftTile& tile, const TriangleP
             F8 v = plane_at(t.attr_w[sampler.coord + 1], fx, fy) * w;
             bool clear = false;
             const bool may_keep = Stages == 1 && Blend && t.keeps_clear;
-            const bool magnified = s == 0 && t.magnified;
+            const bool magnified = t.magnified[s];
             texel =
                 sample_stage(sampler, flags, u, v, alpha, may_keep ? &clear : nullptr, magnified);
             if (clear && !magnified && !finite_lanes(z, w)) {
@@ -1560,9 +1561,14 @@ void raster(const SoftFastDraw& draw, const SoftTile& tile, const TriangleSetup&
     planes.keeps_clear = Shape.stages == 1 && Shape.blend && keeps_where_clear(draw);
     // The lanes of the walk below reach WIDTH - 1 pixels right of the last
     // block's start and a row below the last row's.
-    planes.magnified =
-        planes.keeps_clear &&
-        magnified_throughout(t, draw.stage[0], start_x, start_y, max_x + WIDTH - 1, max_y + 1);
+    // (The terrain's lightmap, magnified everywhere, skips its level of
+    // detail too.)
+    for (int k = 0; k < FF_STAGES; ++k) {
+        const bool wanted =
+            k == 0 ? planes.keeps_clear : Shape.stages == 2 && Shape.stage[1].sampled == 1;
+        planes.magnified[k] = wanted && magnified_throughout(t, draw.stage[k], start_x, start_y,
+                                                             max_x + WIDTH - 1, max_y + 1);
+    }
     // Most blocks of the rain are wholly transparent: those its texture's
     // clear cells show are kept here, without the call to shade them.
     const bool keep_clear_blocks = Shape.stages == 1 && Shape.blend && !Shape.depth_test &&
