@@ -35,18 +35,14 @@ SoftScene::SoftScene(const SoftTarget& target, int tile_size, int threads)
     }
     open_->serial = 1;
     // The depth buffer, tile by tile, starts as the target's.
-    size_t size = 0;
-    for (int tile = 0; tile < tiles_x_ * tiles_y_; ++tile) {
-        depth_at_.push_back(size);
-        const SoftTile t = tile_bounds(tile);
-        size += size_t(t.pitch) * size_t(t.y1 - t.y0 + 1);
-    }
-    depth_.resize(size);
     for (int tile = 0; tile < tiles_x_ * tiles_y_; ++tile) {
         const SoftTile t = tile_bounds(tile);
+        depth_at_.push_back(depth_.size());
+        depth_.resize(depth_.size() + size_t(t.pitch) * size_t(t.y1 - t.y0 + 1));
+        uint16_t* rows = &depth_[depth_at_.back()];
         for (int y = t.y0; y < t.y1; ++y)
             std::copy_n(target.depth + size_t(y) * size_t(target.width) + size_t(t.x0), t.x1 - t.x0,
-                        &depth_[depth_at_[size_t(tile)]] + size_t(y - t.y0) * size_t(t.pitch));
+                        rows + size_t(y - t.y0) * size_t(t.pitch));
     }
 }
 
