@@ -464,18 +464,24 @@ TEST(SoftFast, RandomStatesLandOnTheReferencePixelsWithEveryInstructionSet)
 // renderer never writes, under the stage and fog states that keep a clear
 // texel clear and those that do not. Where the fast rasterizer leaves a block
 // of clear texels as it was, the pixels must still come out as the
-// reference's blend writes them.
-std::vector<uint32_t> render_streaks(Device& d, uint32_t seed)
+// reference's blend writes them. A texture of `size` (a power of two) below
+// 32 gets one streak down its lower half instead, and scrolls down too, so
+// the strip reaches all its rows.
+std::vector<uint32_t> render_streaks(Device& d, uint32_t seed, int size = 32)
 {
     IDirect3DDevice8* dev = d.device;
     IDirect3DTexture8* streaks = nullptr;
-    EXPECT_EQ(dev->CreateTexture(32, 32, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &streaks), D3D_OK);
+    EXPECT_EQ(dev->CreateTexture(UINT(size), UINT(size), 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+                                 &streaks),
+              D3D_OK);
     D3DLOCKED_RECT lock;
     EXPECT_EQ(streaks->LockRect(0, &lock, nullptr, 0), D3D_OK);
     Lcg lcg = {seed};
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) {
-            uint32_t alpha = (x % 9 == 4 && (y + x) % 13 < 4) ? uint32_t(lcg.next(1, 255)) : 0;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const bool streak =
+                size >= 32 ? x % 9 == 4 && (y + x) % 13 < 4 : x == size / 2 && y >= size / 2;
+            uint32_t alpha = streak ? uint32_t(lcg.next(1, 255)) : 0;
             uint32_t colour = uint32_t(lcg.next(0, 1) * 16777215.0f);
             static_cast<uint32_t*>(lock.pBits)[y * lock.Pitch / 4 + x] = alpha << 24 | colour;
         }
@@ -528,8 +534,11 @@ std::vector<uint32_t> render_streaks(Device& d, uint32_t seed)
                                      {{3, -2, 4}, reach, 0, 0, 0},
                                      {{3, 2, batch % 4 == 3 ? -1.0f : 12.0f}, reach, reach, 0, 0},
                                      {{-3, 2, 12}, 0, reach, 0, 0}};
-        for (Vertex& v : strip)
+        for (Vertex& v : strip) {
             v.u0 += float(batch) * 0.37f;
+            if (size < 32)
+                v.v0 += float(batch) * 0.61f;
+        }
         d.draw(D3DPT_TRIANGLEFAN, strip, 2);
         std::vector<uint32_t> frame = d.present();
         frames.insert(frames.end(), frame.begin(), frame.end());
@@ -565,6 +574,9 @@ void expect_every_set_draws_as_the_reference(
 TEST(SoftFast, ClearTexelsBlendAsTheReferenceDoesWithEveryInstructionSet)
 {
     expect_every_set_draws_as_the_reference(96, 64, [](Device& d) { return render_streaks(d, 5); });
+    // A texture narrower than a word of clear cells a row.
+    expect_every_set_draws_as_the_reference(96, 64,
+                                            [](Device& d) { return render_streaks(d, 7, 8); });
 }
 
 const auto flat = [](float x0, float y0, float x1, float y1, float z) {

@@ -51,10 +51,10 @@ class SoftTexture final : public LeveledTexture<SoftSurface>
     // write to the level (written); null for a level of one row.
     const uint32_t* stacked(int index);
     // Where sampling level 0 reads nothing but transparent texels: a bit per
-    // cell of half a texel on each side (rows of 2 * width bits, 2 * height
-    // rows), set where every texel that point or bilinear filtering, wrapping,
-    // can read for a coordinate in the cell has alpha 0. Made again when
-    // asked for after a write; null unless both sides are powers of two.
+    // cell of half a texel on each side (cell (column, row) is bit row * 2 *
+    // width + column, the rows packed with no gap, however narrow), set where every texel that
+    // point or bilinear filtering, wrapping, can read for a coordinate in the cell has alpha 0.
+    // Made again when asked for after a write; null unless both sides are powers of two.
     const uint32_t* clear_cells();
     // To be called before a level is written.
     void written(const TexelLevel* level);

@@ -74,20 +74,19 @@ const uint32_t* SoftTexture::clear_cells()
     // at the least) and takes the next one, and a point sample reads one of
     // the two.
     const int columns = 2 * width, rows = 2 * height;
-    const size_t words = size_t(columns + 31) / 32;
-    clear_cells_.assign(words * size_t(rows), 0u);
+    clear_cells_.assign((size_t(columns) * size_t(rows) + 31) / 32, 0u);
     auto transparent = [&](int x, int y) {
         return (top.texels[size_t(y & (height - 1)) * size_t(width) + size_t(x & (width - 1))] >>
                 24) == 0;
     };
     for (int row = 0; row < rows; ++row) {
         const int y = (row - 1) >> 1;
-        uint32_t* cells = clear_cells_.data() + size_t(row) * words;
         for (int column = 0; column < columns; ++column) {
             const int x = (column - 1) >> 1;
+            const size_t cell = size_t(row) * size_t(columns) + size_t(column);
             if (transparent(x, y) && transparent(x + 1, y) && transparent(x, y + 1) &&
                 transparent(x + 1, y + 1))
-                cells[column / 32] |= 1u << (column % 32);
+                clear_cells_[cell / 32] |= 1u << (cell % 32);
         }
     }
     clear_cells_current_ = true;
