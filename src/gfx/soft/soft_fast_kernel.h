@@ -723,12 +723,12 @@ SOFT_INLINE void keep_sane(F8* u, F8* v)
 }
 
 // `clear` as for sample_level, where the stage reads a single level.
-// `magnified`: every quad is known to be magnified, with coordinates far
-// below where keep_sane steps in (magnified_throughout).
+// `proven`: every quad is known to be magnified, with coordinates far below
+// where keep_sane steps in (magnified_throughout).
 SOFT_INLINE C8 sample_stage(const SoftFastStage& s, const SampleFlags& f, F8 u, F8 v, bool alpha,
-                            bool* clear, bool magnified = false)
+                            bool* clear, bool proven = false)
 {
-    const bool known = f.unbiased && magnified;
+    const bool known = f.unbiased && proven;
     F8 rho = known ? F8{} : texel_step(s, u, v);
     if (f.unbiased && (known || lane_bits(rho > splat(1.0f)) == 0)) {
         // Every quad magnified (the level of detail is at most 0): the top
@@ -812,17 +812,17 @@ SOFT_INLINE CellGrid cell_grid(const SoftFastStage& s)
 // (the cells' level). The lane's cell is floor(u * 2 * width), and u * width
 // is what sampling scales, exactly, as the sides are powers of two. Lanes past
 // 2^21 texels, where subtracting the half texel of the bilinear footprint
-// might round, and NaN ones are left to sampling. `magnified`: both are
-// known of every lane already (magnified_throughout).
+// might round, and NaN ones are left to sampling. `proven`: both are known
+// of every lane already (magnified_throughout).
 SOFT_INLINE bool cells_clear(const SoftFastStage& s, const SampleFlags& f, const CellGrid& g, F8 u,
-                             F8 v, bool magnified)
+                             F8 v, bool proven)
 {
     if (!f.unbiased)
         return false;
-    if (!magnified && lane_bits(texel_step(s, u, v) > splat(1.0f)) != 0)
+    if (!proven && lane_bits(texel_step(s, u, v) > splat(1.0f)) != 0)
         return false;
     const F8 cu = u * g.columns, cv = v * g.rows;
-    if (!magnified) {
+    if (!proven) {
         const F8 limit = splat(4194304.0f);
         const I8 magnitude = splat_int(0x7FFFFFFF);
         I8 sane = (F8(I8(cu) & magnitude) < limit) & (F8(I8(cv) & magnitude) < limit);
@@ -1371,10 +1371,9 @@ void shade_block(const SoftFastDraw& draw, const SoftTile& tile, const TriangleP
             F8 v = plane_at(t.attr_w[sampler.coord + 1], fx, fy) * w;
             bool clear = false;
             const bool may_keep = Stages == 1 && Blend && t.keeps_clear;
-            const bool magnified = t.magnified[s];
-            texel =
-                sample_stage(sampler, flags, u, v, alpha, may_keep ? &clear : nullptr, magnified);
-            if (clear && !magnified && !finite_lanes(z, w)) {
+            const bool proven = t.magnified[s];
+            texel = sample_stage(sampler, flags, u, v, alpha, may_keep ? &clear : nullptr, proven);
+            if (clear && !proven && !finite_lanes(z, w)) {
                 // Fog could make something of the transparent texel there:
                 // the block is shaded in full after all. (Checked only here,
                 // as it hardly ever fails.)
@@ -1559,10 +1558,10 @@ void raster(const SoftFastDraw& draw, const SoftTile& tile, const TriangleSetup&
     for (int k = 0; k < SOFT_ATTRS; ++k)
         planes.attr_w[k] = plane_lanes(t.attr_w[k]);
     planes.keeps_clear = Shape.stages == 1 && Shape.blend && keeps_where_clear(draw);
-    // The lanes of the walk below reach WIDTH - 1 pixels right of the last
-    // block's start and a row below the last row's.
-    // (The terrain's lightmap, magnified everywhere, skips its level of
-    // detail too.)
+    // Stages proven magnified over the lanes of the walk below, which reach
+    // WIDTH - 1 pixels right of the last block's start and a row below the
+    // last row's: stage 0 of a draw that keeps where clear (the rain), and
+    // the terrain's lightmap, magnified everywhere.
     for (int k = 0; k < FF_STAGES; ++k) {
         const bool wanted =
             k == 0 ? planes.keeps_clear : Shape.stages == 2 && Shape.stage[1].sampled == 1;
