@@ -859,12 +859,11 @@ struct ShapedDraw {
 
 TEST(SoftFast, ADrawTakesAFixedKernelExactlyWhenItHasEveryStateTheKernelFixes)
 {
-    const SoftFastRaster* tables[] = {soft_fast_sse2, soft_fast_avx2, soft_fast_avx512};
     for (SoftSimd simd : {SoftSimd::sse2, SoftSimd::avx2, SoftSimd::avx512}) {
         if (simd > soft_simd_best())
             continue;
         ASSERT_TRUE(soft_simd_use(simd));
-        const SoftFastRaster* table = tables[int(simd)];
+        const SoftFastRaster* table = soft_fast_table(simd).kernel;
         for (int i = 0; i < SOFT_FAST_SHAPE_COUNT; ++i) {
             const SoftDrawShape& shape = SOFT_FAST_SHAPES[i];
             const SoftFastRaster kernel = table[SOFT_FAST_VARIANTS + i];

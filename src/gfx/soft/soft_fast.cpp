@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace
 {
@@ -133,7 +134,7 @@ bool draw_fits(const SoftDrawShape& shape, const SoftFastDraw& draw)
 {
     const FfKey& key = draw.context.draw.key;
     if (soft_fast_variant(key) !=
-            shape.stages * 8 + shape.fog * 4 + shape.blend * 2 + shape.depth_test ||
+            soft_fast_variant_code(shape.stages, shape.fog, shape.blend, shape.depth_test) ||
         !fits(shape.lit, key.lit) || !fits(shape.fog_mode, key.fog_mode) ||
         !fits(shape.fog_on_eye_depth, key.fog_on_eye_depth) ||
         !fits(shape.depth_write, key.depth_write) || !fits(shape.depth_func, key.depth_func) ||
@@ -146,12 +147,25 @@ bool draw_fits(const SoftDrawShape& shape, const SoftFastDraw& draw)
     return true;
 }
 
+// One set's table from the compilations that hold its kernels.
+SoftFastKernels merged(std::initializer_list<const SoftFastKernels*> parts)
+{
+    SoftFastKernels table{};
+    for (const SoftFastKernels* part : parts) {
+        for (int i = 0; i < SOFT_FAST_KERNELS; ++i)
+            if (part->kernel[i])
+                table.kernel[i] = part->kernel[i];
+        if (part->write_back) {
+            table.write_back = part->write_back;
+            table.fence = part->fence;
+        }
+    }
+    return table;
+}
+
 const SoftFastRaster* active_table()
 {
-    SoftSimd simd = active_simd().load();
-    return simd == SoftSimd::avx512 ? soft_fast_avx512
-           : simd == SoftSimd::avx2 ? soft_fast_avx2
-                                    : soft_fast_sse2;
+    return soft_fast_active().kernel;
 }
 
 } // namespace
@@ -187,8 +201,24 @@ const char* soft_simd_name(SoftSimd simd)
 int soft_fast_variant(const FfKey& key)
 {
     int stages = key.stages < FF_STAGES ? key.stages : FF_STAGES;
-    return stages * 8 + (key.fog_mode != D3DFOG_NONE) * 4 + (key.blend != 0) * 2 +
-           (key.depth_test != 0);
+    return soft_fast_variant_code(stages, key.fog_mode != D3DFOG_NONE, key.blend != 0,
+                                  key.depth_test != 0);
+}
+
+const SoftFastKernels& soft_fast_table(SoftSimd simd)
+{
+    static_assert(SOFT_FAST_PARTS == 2, "every part of a set is named below");
+    static const SoftFastKernels tables[] = {
+        merged({&soft_fast_sse2_part0, &soft_fast_sse2_part1}),
+        merged({&soft_fast_avx2_part0, &soft_fast_avx2_part1}),
+        merged({&soft_fast_avx512_part0, &soft_fast_avx512_part1}),
+    };
+    return tables[int(simd)];
+}
+
+const SoftFastKernels& soft_fast_active()
+{
+    return soft_fast_table(active_simd().load());
 }
 
 bool soft_fast_wants_clear_cells(const SoftFastDraw& draw)
@@ -243,9 +273,11 @@ void soft_fast_prepare(const SoftDrawContext& context, const SoftLevelChain* con
     draw->fog_range = context.draw.params.fog_end - context.draw.params.fog_start;
     draw->need_alpha = needs_alpha(key);
     draw->raster = draw->variant_raster;
+    draw->shape = -1;
     for (int i = 0; i < SOFT_FAST_SHAPE_COUNT; ++i) {
         if (draw_fits(SOFT_FAST_SHAPES[i], *draw)) {
             draw->raster = table[SOFT_FAST_VARIANTS + i];
+            draw->shape = int8_t(i);
             break;
         }
     }

@@ -63,10 +63,10 @@ struct SoftFastStage {
 };
 
 // The states a kernel is compiled for. A kernel for a variant alone reads
-// every other state from the draw, per block; the scene's heaviest draws
-// (terrain, rain, leaves) also get kernels with their states fixed, so those
-// tests fold away. A field at SOFT_ANY is read from the draw; a draw takes a
-// fixed kernel only where every fixed field matches it.
+// every other state from the draw, per block; kernels with more states fixed
+// (SOFT_FAST_SHAPES) let those tests fold away for the common kinds of draw.
+// A field at SOFT_ANY is read from the draw; a draw takes a fixed kernel
+// only where every fixed field matches it.
 constexpr int SOFT_ANY = -1;
 
 struct SoftStageShape {
@@ -88,9 +88,26 @@ struct SoftDrawShape {
     SoftStageShape stage[FF_STAGES] = {};
 };
 
-// Stage 0 of the scene's draws: a trilinear, wrapped texture added to the
-// unlit (black) diffuse colour.
-constexpr SoftStageShape SOFT_SHAPE_TEXEL = {.colour_op = D3DTOP_ADD,
+// A kernel variant: the stage count, fog, blending and the depth test, which
+// every kernel has fixed. Its code indexes the kernel tables.
+constexpr int SOFT_FAST_VARIANTS = 3 * 2 * 2 * 2;
+constexpr int soft_fast_variant_code(int stages, bool fog, bool blend, bool depth_test)
+{
+    return stages * 8 + fog * 4 + blend * 2 + depth_test;
+}
+constexpr SoftDrawShape soft_fast_variant_shape(int code)
+{
+    SoftDrawShape shape{};
+    shape.stages = code / 8;
+    shape.fog = code >> 2 & 1;
+    shape.blend = code >> 1 & 1;
+    shape.depth_test = code & 1;
+    return shape;
+}
+
+// A wrapped, trilinear texture added to the unlit (black) diffuse colour:
+// the texture as it is.
+constexpr SoftStageShape SOFT_STAGE_TEXEL = {.colour_op = D3DTOP_ADD,
                                              .colour_arg1 = int(D3DTA_TEXTURE),
                                              .colour_arg2 = int(D3DTA_CURRENT),
                                              .sampled = 1,
@@ -101,7 +118,8 @@ constexpr SoftStageShape SOFT_SHAPE_TEXEL = {.colour_op = D3DTOP_ADD,
                                              .mip = 2,
                                              .unbiased = 1};
 
-constexpr SoftStageShape soft_shape_with_alpha(SoftStageShape stage)
+// The same with the texture's alpha.
+constexpr SoftStageShape soft_stage_with_alpha(SoftStageShape stage)
 {
     stage.alpha_op = D3DTOP_ADD;
     stage.alpha_arg1 = int(D3DTA_TEXTURE);
@@ -110,8 +128,38 @@ constexpr SoftStageShape soft_shape_with_alpha(SoftStageShape stage)
     return stage;
 }
 
-// A translucent, fogged draw of one such stage, blended by its alpha.
-constexpr SoftDrawShape soft_shape_translucent(bool depth)
+// A clamped texture, magnified linearly and its levels point-sampled and
+// mixed, doubling what the stage before gave (MODULATE2X): a light map.
+constexpr SoftStageShape SOFT_STAGE_LIGHT_MAP = {.colour_op = D3DTOP_MODULATE2X,
+                                                 .colour_arg1 = int(D3DTA_TEXTURE),
+                                                 .colour_arg2 = int(D3DTA_CURRENT),
+                                                 .sampled = 1,
+                                                 .address_u = 1,
+                                                 .address_v = 1,
+                                                 .mag_linear = 1,
+                                                 .min_linear = 0,
+                                                 .mip = 2,
+                                                 .unbiased = 1};
+
+// An opaque texel light-mapped, in linear fog on eye depth, depth-tested
+// (less or equal) and written.
+constexpr SoftDrawShape SOFT_SHAPE_LIGHT_MAPPED = {
+    .stages = 2,
+    .fog = 1,
+    .blend = 0,
+    .depth_test = 1,
+    .lit = 1,
+    .fog_mode = D3DFOG_LINEAR,
+    .fog_on_eye_depth = 1,
+    .depth_write = 1,
+    .depth_func = D3DCMP_LESSEQUAL,
+    .need_alpha = 0,
+    .stage = {SOFT_STAGE_TEXEL, SOFT_STAGE_LIGHT_MAP}};
+
+// A texel blended by its alpha (SRCALPHA, INVSRCALPHA) in linear fog on eye
+// depth; with `depth`, depth-tested (less or equal) and written, else
+// neither.
+constexpr SoftDrawShape soft_shape_alpha_blended(bool depth)
 {
     return {.stages = 1,
             .fog = 1,
@@ -125,46 +173,33 @@ constexpr SoftDrawShape soft_shape_translucent(bool depth)
             .src_blend = D3DBLEND_SRCALPHA,
             .dst_blend = D3DBLEND_INVSRCALPHA,
             .need_alpha = 1,
-            .stage = {soft_shape_with_alpha(SOFT_SHAPE_TEXEL)}};
+            .stage = {soft_stage_with_alpha(SOFT_STAGE_TEXEL)}};
 }
 
+// A texel added to the target (ONE, ONE), without fog or depth.
+constexpr SoftDrawShape SOFT_SHAPE_ADDITIVE = {.stages = 1,
+                                               .fog = 0,
+                                               .blend = 1,
+                                               .depth_test = 0,
+                                               .lit = 1,
+                                               .depth_write = 0,
+                                               .src_blend = D3DBLEND_ONE,
+                                               .dst_blend = D3DBLEND_ONE,
+                                               .need_alpha = 0,
+                                               .stage = {SOFT_STAGE_TEXEL}};
+
+// The fixed kernels, after the variants in every table.
+enum SoftFastShape {
+    SOFT_FAST_LIGHT_MAPPED,
+    SOFT_FAST_ALPHA_BLENDED,       // over everything: no depth
+    SOFT_FAST_ALPHA_BLENDED_DEPTH, // among the opaque: depth-tested and written
+    SOFT_FAST_ADDITIVE,
+};
 constexpr SoftDrawShape SOFT_FAST_SHAPES[] = {
-    // The terrain: the detail texture, then the lightmap (clamped, magnified
-    // linearly, its levels point-sampled and mixed) doubling it.
-    {.stages = 2,
-     .fog = 1,
-     .blend = 0,
-     .depth_test = 1,
-     .lit = 1,
-     .fog_mode = D3DFOG_LINEAR,
-     .fog_on_eye_depth = 1,
-     .depth_write = 1,
-     .depth_func = D3DCMP_LESSEQUAL,
-     .need_alpha = 0,
-     .stage = {SOFT_SHAPE_TEXEL,
-               {.colour_op = D3DTOP_MODULATE2X,
-                .colour_arg1 = int(D3DTA_TEXTURE),
-                .colour_arg2 = int(D3DTA_CURRENT),
-                .sampled = 1,
-                .address_u = 1,
-                .address_v = 1,
-                .mag_linear = 1,
-                .min_linear = 0,
-                .mip = 2,
-                .unbiased = 1}}},
-    soft_shape_translucent(false), // the rain, over everything
-    soft_shape_translucent(true),  // the leaves
-    // The fire and the bolt: added to what is there, without fog or depth.
-    {.stages = 1,
-     .fog = 0,
-     .blend = 1,
-     .depth_test = 0,
-     .lit = 1,
-     .depth_write = 0,
-     .src_blend = D3DBLEND_ONE,
-     .dst_blend = D3DBLEND_ONE,
-     .need_alpha = 0,
-     .stage = {SOFT_SHAPE_TEXEL}},
+    SOFT_SHAPE_LIGHT_MAPPED,
+    soft_shape_alpha_blended(false),
+    soft_shape_alpha_blended(true),
+    SOFT_SHAPE_ADDITIVE,
 };
 constexpr int SOFT_FAST_SHAPE_COUNT = int(sizeof SOFT_FAST_SHAPES / sizeof SOFT_FAST_SHAPES[0]);
 
@@ -194,6 +229,7 @@ struct SoftFastDraw {
     float diffuse;      // every channel of the colour a stage reads as diffuse
     float fog_range;    // fog_end - fog_start
     uint8_t need_alpha; // some stage or the blend reads an alpha
+    int8_t shape;       // the SoftFastShape of `raster`, or -1 for the variant's
 };
 
 // Resolves `context` for the kernel of the active instruction set; stage s
@@ -214,10 +250,24 @@ void soft_level_chain(SoftTexture& texture, SoftLevelChain* chain);
 SoftFastRaster soft_fast_raster(const FfKey& key);
 
 // The kernels, one table per instruction set: indexed by soft_fast_variant,
-// then one for each of SOFT_FAST_SHAPES.
+// then one for each of SOFT_FAST_SHAPES. A set's unit is compiled
+// SOFT_FAST_PARTS times, each compilation holding every SOFT_FAST_PARTS-th
+// kernel (the rest null), so a set's kernels compile in parallel; the build
+// names the same count.
 int soft_fast_variant(const FfKey& key);
-constexpr int SOFT_FAST_VARIANTS = 3 * 2 * 2 * 2;
 constexpr int SOFT_FAST_KERNELS = SOFT_FAST_VARIANTS + SOFT_FAST_SHAPE_COUNT;
-extern const SoftFastRaster soft_fast_sse2[SOFT_FAST_KERNELS];
-extern const SoftFastRaster soft_fast_avx2[SOFT_FAST_KERNELS];
-extern const SoftFastRaster soft_fast_avx512[SOFT_FAST_KERNELS];
+constexpr int SOFT_FAST_PARTS = 2;
+struct SoftFastKernels {
+    SoftFastRaster kernel[SOFT_FAST_KERNELS];
+    // Copies a finished tile's row into the target past the cache (nothing
+    // reads it again before the frame is shown); the fence makes the copies
+    // seen before the tile is reported done. In the first part only.
+    void (*write_back)(uint32_t* to, const uint32_t* from, int count);
+    void (*fence)();
+};
+extern const SoftFastKernels soft_fast_sse2_part0, soft_fast_sse2_part1;
+extern const SoftFastKernels soft_fast_avx2_part0, soft_fast_avx2_part1;
+extern const SoftFastKernels soft_fast_avx512_part0, soft_fast_avx512_part1;
+// The whole table of `simd`, and of the set new draws are prepared for.
+const SoftFastKernels& soft_fast_table(SoftSimd simd);
+const SoftFastKernels& soft_fast_active();

@@ -20,9 +20,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#if defined(__SSE2__)
-#include <immintrin.h>
-#endif
 
 SoftScene::SoftScene(const SoftTarget& target, int tile_size, int threads)
     : target_(target), tile_size_(tile_size), workers_(threads)
@@ -217,26 +214,6 @@ namespace
 // while its triangles are drawn, wherever its rows lie in the target.
 thread_local std::vector<uint32_t> t_tile_colour;
 
-// Copies a tile's row into the target. Whole 16-byte pieces bypass the
-// cache: nothing reads them again before the frame is shown, and the
-// processor need not first fetch the lines it overwrites.
-template <class T> void write_back(T* to, const T* from, int count)
-{
-#if defined(__SSE2__)
-    int i = 0;
-    for (; i < count && (reinterpret_cast<uintptr_t>(to + i) & 15) != 0; ++i)
-        to[i] = from[i];
-    constexpr int PER_STORE = int(16 / sizeof(T));
-    for (; i + PER_STORE <= count; i += PER_STORE)
-        _mm_stream_si128(reinterpret_cast<__m128i*>(to + i),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
-    for (; i < count; ++i)
-        to[i] = from[i];
-#else
-    std::copy(from, from + count, to);
-#endif
-}
-
 } // namespace
 
 void SoftScene::render_tile(const Frame& frame, int tile)
@@ -273,11 +250,10 @@ void SoftScene::render_tile(const Frame& frame, int tile)
             const SoftFastDraw& draw = frame.draws[triangle.draw];
             draw.raster(draw, t, triangle.setup);
         }
+        const SoftFastKernels& set = soft_fast_active();
         for (int y = 0; y < height; ++y)
-            write_back(target_colour(y), t.colour + size_t(y) * size_t(t.pitch), width);
-#if defined(__SSE2__)
-        _mm_sfence(); // the stores that bypass the cache are seen before the tile is done
-#endif
+            set.write_back(target_colour(y), t.colour + size_t(y) * size_t(t.pitch), width);
+        set.fence();
     }
     if (!frame.quantised)
         return;
