@@ -22,12 +22,15 @@ class Ladder : public GfxTest
         g_gfx_ready = 0;
         soft_config_reset();
     }
-    // Initialises a windowed device and returns what it logged.
-    Lines init(int width, int height)
+    // Initialises a windowed device, on a Direct3D object with `faults`, and
+    // returns what it logged.
+    Lines init(int width, int height, const RecordSetupFaults& faults = {})
     {
+        record_install(faults);
         log_open();
         result = _gfx_init(width, height, 0);
         log_close();
+        record_uninstall();
         EXPECT_EQ(g_gfx_ready, result);
         return log_lines();
     }
@@ -41,8 +44,7 @@ TEST_F(Ladder, WalksDownTheFormatsLoggingEachTryAndFailure)
     EXPECT_FLOAT_EQ(g_aspect, 640.0f / 480.0f);
 
     reset(); // software vertex processing is the second chance at 32 bits: no "failed" line
-    soft_config().refuse_hardware_vp = true;
-    EXPECT_EQ(init(640, 480).size(), 3u);
+    EXPECT_EQ(init(640, 480, {.refuse_hardware_vp = true}).size(), 3u);
     EXPECT_EQ(result, 1);
 
     reset();
@@ -55,7 +57,7 @@ TEST_F(Ladder, WalksDownTheFormatsLoggingEachTryAndFailure)
     g_device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0F0F0F, 1.0f, 0);
     g_device->Present(nullptr, nullptr, nullptr, nullptr);
     int w = 0, h = 0;
-    const uint32_t* pixels = soft_device_pixels(g_device, &w, &h);
+    const uint32_t* pixels = soft_device_pixels(record_inner(g_device), &w, &h);
     ASSERT_NE(pixels, nullptr);
     EXPECT_EQ(pixels[0] & 0xFF0000u, 0x080000u);
 
@@ -66,12 +68,11 @@ TEST_F(Ladder, WalksDownTheFormatsLoggingEachTryAndFailure)
                                      "failed ... trying 640 x 480 x 16", "failed ..."}));
     EXPECT_EQ(result, 0);
     reset();
-    soft_config().fail_create = true;
-    EXPECT_EQ(init(640, 480), Lines{"failed to create direct 3d object"});
+    EXPECT_EQ(init(640, 480, {.no_object = true}), Lines{"failed to create direct 3d object"});
     EXPECT_EQ(result, 0);
     reset();
-    soft_config().fail_display_mode = true;
-    EXPECT_EQ(init(640, 480), Lines{"failed to retrieve current display mode"});
+    EXPECT_EQ(init(640, 480, {.fail_display_mode = true}),
+              Lines{"failed to retrieve current display mode"});
     EXPECT_EQ(result, 0);
 }
 
