@@ -1,5 +1,10 @@
 // Device set-up: the back-buffer format ladder with its log lines, the early
-// failures, and the aspect ratio rules.
+// failures, the aspect ratio rules, and memory that cannot be had.
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+
 #include "gfx/gfx_test_util.h"
 
 namespace
@@ -88,6 +93,35 @@ TEST_F(Ladder, AspectClampsOnlyWindowedAndResizesAlwaysClamp)
     EXPECT_FLOAT_EQ(g_aspect, 1.0f);
     EXPECT_EQ(_gfx_resize(0, 0, 0), 1); // minimised: height counts as 1
     EXPECT_FLOAT_EQ(g_aspect, 1.0f);
+}
+
+using SoftMemory = GfxTest;
+
+// In a child whose address space ends 32 MiB above what it uses: a vertex
+// buffer of 200 MiB (within the device's bound) cannot be had. 0 when the
+// device says so.
+[[maybe_unused]] int create_beyond_the_address_space()
+{
+    unsigned long pages = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm || std::fscanf(statm, "%lu", &pages) != 1)
+        return 2;
+    std::fclose(statm);
+    rlimit limit = {rlim_t(pages) * 4096 + (32u << 20), RLIM_INFINITY};
+    if (setrlimit(RLIMIT_AS, &limit) != 0)
+        return 2;
+    IDirect3DVertexBuffer8* buffer = nullptr;
+    HRESULT hr = g_device->CreateVertexBuffer(200u << 20, 0, VERTEX_FVF, D3DPOOL_DEFAULT, &buffer);
+    return hr == E_OUTOFMEMORY && !buffer ? 0 : 1;
+}
+
+TEST_F(SoftMemory, AVertexBufferThatCannotBeAllocatedIsOutOfMemory)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory needs the address space this limits";
+#else
+    EXPECT_EXIT(std::_Exit(create_beyond_the_address_space()), ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "gfx/soft/soft_device.h"
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <thread>
@@ -308,7 +309,7 @@ HRESULT SoftDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD us
     return D3D_OK;
 }
 
-HRESULT SoftDevice::CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL pool,
+HRESULT SoftDevice::CreateVertexBuffer(UINT length, DWORD, DWORD, D3DPOOL pool,
                                        IDirect3DVertexBuffer8** buffer)
 {
     if (!buffer)
@@ -317,9 +318,13 @@ HRESULT SoftDevice::CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL po
     // A bound on what one buffer may take, far above what the renderer needs.
     if (length == 0 || length > (256u << 20) || pool > D3DPOOL_SYSTEMMEM)
         return D3DERR_INVALIDCALL;
-    SoftVertexBuffer* created = new (std::nothrow) SoftVertexBuffer(length, fvf);
-    if (!created)
+    BYTE* bytes = static_cast<BYTE*>(std::calloc(length, 1));
+    SoftVertexBuffer* created =
+        bytes ? new (std::nothrow) SoftVertexBuffer(bytes, length) : nullptr;
+    if (!created) {
+        std::free(bytes);
         return E_OUTOFMEMORY;
+    }
     *buffer = created;
     return D3D_OK;
 }
