@@ -6,7 +6,7 @@
 # Usable from a CMake project and from script mode (cmake -P), so the test of
 # the check itself runs it on a tree of its own.
 
-set(STORM_LAYERS base res gfx soft gl record snd input platform scene app)
+set(STORM_LAYERS base res gfx soft gl snd input platform scene app)
 
 set(STORM_LAYER_base_DIR src/base)
 set(STORM_LAYER_base_DEPS)
@@ -18,8 +18,6 @@ set(STORM_LAYER_soft_DIR src/gfx/soft)
 set(STORM_LAYER_soft_DEPS gfx)
 set(STORM_LAYER_gl_DIR src/gfx/gl)
 set(STORM_LAYER_gl_DEPS gfx)
-set(STORM_LAYER_record_DIR src/gfx/record)
-set(STORM_LAYER_record_DEPS gfx)
 set(STORM_LAYER_snd_DIR src/snd)
 set(STORM_LAYER_snd_DEPS base res)
 set(STORM_LAYER_input_DIR src/input)

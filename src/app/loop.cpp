@@ -1,9 +1,10 @@
-// Frame loop. Owns the clock globals and the scene table. One thread, no
-// sleeping: each iteration takes at most one window message, polls the
-// mouse, advances the clock, updates the scene and renders a frame; the only
-// wait is the device's own presentation. Everything below reads time from
-// g_time and g_frame_dt, never from a clock of its own, so a fixed step makes
-// a run exactly repeatable.
+// Frame loop. Owns the scene table it runs and the run controls; it is the
+// only writer of the frame clock (base/clock.cpp owns those globals). One
+// thread, no sleeping: each iteration takes at most one window message,
+// polls the mouse, advances the clock, updates the scene and renders a
+// frame; the only wait is the device's own presentation. Everything below
+// reads time from g_time and g_frame_dt, never from a clock of its own, so a
+// fixed step makes a run exactly repeatable.
 #include "app/loop.h"
 
 #include <cstdio>
@@ -17,48 +18,58 @@
 #include "gfx/renderer.h"
 #include "input/mouse.h"
 #include "platform/sys.h"
-#include "scene/storm.h"
+#include "scene/scene.h"
 
-SceneOps g_scenes[1] = {
-    {storm_init, storm_update, nullptr, hud_draw, storm_draw_world},
-};
-int32_t g_scene_index = 0;
+static const SceneOps* s_scenes = nullptr;
+static int s_scene_count = 0;
+static int s_scene_index = 0;
 
-uint32_t g_loop_start_ticks = 0;
-uint32_t g_frame_ticks = 0;
+static uint32_t s_loop_start_ticks = 0;
+static uint32_t s_frame_ticks = 0;
 
 int g_loop_max_frames = 0;
 double g_loop_fixed_step = 0.0;
 int64_t g_frame_count = 0;
 
+void scene_set_table(const SceneOps* table, int count)
+{
+    s_scenes = count > 0 ? table : nullptr;
+    s_scene_count = count > 0 ? count : 0;
+    s_scene_index = 0;
+}
+
+// The scene the loop runs; an entry with every slot empty without a table.
+static const SceneOps& current_scene()
+{
+    static const SceneOps NONE = {};
+    return s_scenes && s_scene_index < s_scene_count ? s_scenes[s_scene_index] : NONE;
+}
+
 void scene_start()
 {
-    g_scene_index = 0;
-    if (g_scenes[g_scene_index].init)
-        g_scenes[g_scene_index].init();
+    s_scene_index = 0;
+    if (current_scene().init)
+        current_scene().init();
 }
 
 void scene_tick(float seconds)
 {
     clock_advance(seconds);
-    if (g_scenes[g_scene_index].update)
-        g_scenes[g_scene_index].update();
-    // The storm scene is updated a second time on purpose: its rates were
-    // tuned with two updates per frame.
-    storm_update();
-}
-
-static D3DCOLOR clear_colour()
-{
-    return storm_fog_argb(g_fog_color);
+    const SceneOps& scene = current_scene();
+    if (!scene.update)
+        return;
+    int updates = scene.updates_per_frame > 1 ? scene.updates_per_frame : 1;
+    for (int i = 0; i < updates; ++i)
+        scene.update();
 }
 
 void render_frame()
 {
-    const SceneOps& scene = g_scenes[g_scene_index];
+    const SceneOps& scene = current_scene();
     if (!g_device)
         return;
-    g_device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear_colour(), 1.0f, 0);
+    D3DCOLOR clear = scene.clear_color ? scene.clear_color() : 0xFF000000u;
+    g_device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
     g_device->BeginScene();
     r_set_camera();
     if (scene.draw_world)
@@ -77,7 +88,7 @@ static float next_frame_seconds()
 {
     if (g_loop_fixed_step > 0.0)
         return static_cast<float>(static_cast<double>(g_frame_count + 1) * g_loop_fixed_step);
-    return clock_seconds(g_loop_start_ticks, g_frame_ticks);
+    return clock_seconds(s_loop_start_ticks, s_frame_ticks);
 }
 
 // A replayed frame replaces the clock and the mouse with the flight's line.
@@ -107,8 +118,8 @@ static void after_frame()
 void run_main_loop()
 {
     double replay_clock = 0.0;
-    g_loop_start_ticks = sys_ticks();
-    g_frame_ticks = g_loop_start_ticks;
+    s_loop_start_ticks = sys_ticks();
+    s_frame_ticks = s_loop_start_ticks;
     while (!g_quit) {
         MSG msg;
         if (sys_peek_message(g_hwnd, &msg))
@@ -118,7 +129,7 @@ void run_main_loop()
             break;
         }
         double frame_start = sys_seconds();
-        g_frame_ticks = sys_ticks();
+        s_frame_ticks = sys_ticks();
         in_poll();
         float seconds;
         if (g_replaying) {
@@ -142,6 +153,6 @@ void run_main_loop()
 
 void scene_stop()
 {
-    if (g_scenes[g_scene_index].shutdown)
-        g_scenes[g_scene_index].shutdown();
+    if (current_scene().shutdown)
+        current_scene().shutdown();
 }

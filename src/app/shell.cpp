@@ -27,6 +27,7 @@
 #include "input/mouse.h"
 #include "platform/sys.h"
 #include "res/files.h"
+#include "scene/storm.h"
 #include "snd/sound.h"
 
 // The device backends the program can run on; the first is the default and
@@ -161,6 +162,7 @@ int storm_main(int argc, const char* const* argv)
     in_init(nullptr, g_hwnd);
     snd_init(g_hwnd);
 
+    scene_set_table(&STORM_SCENE, 1);
     scene_start();
     run_main_loop();
     scene_stop();

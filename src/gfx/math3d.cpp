@@ -192,7 +192,8 @@ Matrix* mat_translation(Matrix* out, float x, float y, float z)
     return mat_set_rows(out, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1);
 }
 
-Quat* quat_from_yaw_pitch_roll(Quat* out, float yaw, float pitch, float roll)
+// Quaternion of mat_rotation's yaw, pitch and roll (radians); returns out.
+static Quat* quat_from_yaw_pitch_roll(Quat* out, float yaw, float pitch, float roll)
 {
     double sy = std::sin(yaw * 0.5), cy = std::cos(yaw * 0.5);
     double sp = std::sin(pitch * 0.5), cp = std::cos(pitch * 0.5);
@@ -204,7 +205,8 @@ Quat* quat_from_yaw_pitch_roll(Quat* out, float yaw, float pitch, float roll)
     return out;
 }
 
-Matrix* mat_from_quat(Matrix* out, const Quat* q)
+// Rotation matrix of q, which is used as given, not normalised.
+static Matrix* mat_from_quat(Matrix* out, const Quat* q)
 {
     float x = q->x, y = q->y, z = q->z, w = q->w;
     return mat_set_rows(out, 1 - 2 * y * y - 2 * z * z, 2 * x * y + 2 * w * z,

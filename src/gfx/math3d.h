@@ -104,7 +104,3 @@ Matrix* mat_look_at_lh(Matrix* out, const Vec3* eye, const Vec3* at, const Vec3*
 Matrix* mat_perspective_fov_lh(Matrix* out, float fovy, float aspect, float zn, float zf);
 // Left-handed orthographic projection of a w x h box centred on the view axis.
 Matrix* mat_ortho_lh(Matrix* out, float w, float h, float zn, float zf);
-// Quaternion of mat_rotation's yaw, pitch and roll (radians); returns out.
-Quat* quat_from_yaw_pitch_roll(Quat* out, float yaw, float pitch, float roll);
-// Rotation matrix of q, which is used as given, not normalised.
-Matrix* mat_from_quat(Matrix* out, const Quat* q);

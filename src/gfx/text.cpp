@@ -14,7 +14,10 @@
 
 static const float CELL = 1.0f / float(FONT_GRID);
 
-void r_draw_char(float x, float y, float size, char character, int font_slot)
+// Draws the glyph of `character` as a size x size square with its lower-left
+// corner at (x, y). Bytes above 127 count as negative codes and sample outside
+// the 0..1 texture range, where the stage's addressing decides what shows.
+static void r_draw_char(float x, float y, float size, char character, int font_slot)
 {
     int code = static_cast<signed char>(character);
     int row = code / FONT_GRID;

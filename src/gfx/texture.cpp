@@ -143,7 +143,9 @@ static bool upload_level0(IDirect3DTexture8* texture, const Image* image)
     return true;
 }
 
-int tex_load_image(char* path, const char* name, int32_t slot, int32_t format)
+// Loads the image file at `path` (rewritten in place to '\' separators) into
+// `slot` under `name` and builds its mip chain. Returns slot, or -1.
+static int tex_load_image(char* path, const char* name, int32_t slot, int32_t format)
 {
     if (!path || !name || !slot_valid(slot))
         return -1;

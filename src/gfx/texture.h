@@ -31,9 +31,6 @@ int tex_alloc_slot();
 int tex_create(int32_t width, int32_t height, const char* name, int32_t slot);
 // tex_create into a freshly allocated slot; -1 when none is free or it fails.
 int tex_create_named(int32_t width, int32_t height, const char* name);
-// Loads the image file at `path` (rewritten in place to '\' separators) into
-// `slot` under `name` and builds its mip chain. Returns slot, or -1.
-int tex_load_image(char* path, const char* name, int32_t slot, int32_t format);
 // Loads name + ".tga" into `slot`, replacing what was there, and logs the
 // load. Returns slot, or -1 with the slot left empty.
 int tex_load(const char* name, int32_t slot);

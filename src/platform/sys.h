@@ -36,7 +36,6 @@ constexpr int ICON_SIZE = 32;
 // can be opened.
 int sys_init(bool headless);
 void sys_shutdown();
-bool sys_is_headless();
 
 // Milliseconds since an arbitrary start, wrapping modulo 2^32.
 uint32_t sys_ticks();
@@ -62,13 +61,6 @@ void sys_set_present_wait(bool wait);
 // backend draws into it directly. The software backend can still use such a
 // window, and one is made without OpenGL where that fails.
 void sys_set_gl_window(bool gl);
-
-// Shows a finished X8R8G8B8 frame in the window: stretched over the client
-// area when windowed, scaled with its aspect kept (black bars) in full screen.
-// Does nothing for a headless window. sys_init makes it the device's
-// presentation target.
-void sys_present_pixels(HWND window, const uint32_t* pixels, int width, int height,
-                        int pitch_bytes);
 
 struct SysRect {
     int x, y, width, height;

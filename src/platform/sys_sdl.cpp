@@ -40,6 +40,9 @@ static void follow_focus(SysWindow* window, bool active)
         SDL_SetRelativeMouseMode(SDL_FALSE);
 }
 
+static void sys_present_pixels(HWND window, const uint32_t* pixels, int width, int height,
+                               int pitch_bytes);
+
 int sys_init(bool headless)
 {
     // Relative motion in the device's own units, however the frame is scaled
@@ -76,11 +79,6 @@ void sys_shutdown()
     SDL_Quit();
     s_initialised = false;
     s_headless = true;
-}
-
-bool sys_is_headless()
-{
-    return s_headless;
 }
 
 uint32_t sys_ticks()
@@ -335,7 +333,12 @@ static bool ensure_texture(SysWindow* window, int width, int height)
     return window->texture != nullptr;
 }
 
-void sys_present_pixels(HWND window, const uint32_t* pixels, int width, int height, int pitch_bytes)
+// Shows a finished X8R8G8B8 frame in the window: stretched over the client
+// area when windowed, scaled with its aspect kept (black bars) in full screen.
+// Does nothing for a headless window. sys_init makes it the device's
+// presentation target.
+static void sys_present_pixels(HWND window, const uint32_t* pixels, int width, int height,
+                               int pitch_bytes)
 {
     if (!window || !window->window || !pixels || width <= 0 || height <= 0)
         return;

@@ -15,40 +15,40 @@
 
 #include "res/files.h"
 
-Image* image_load(MemFile* file, int32_t format)
+// Reads one pixel of `depth` bits and stores it as blue, green, red, alpha.
+// An unknown depth reads nothing, stores zeros and returns 0; else 1.
+static int tga_read_pixel(MemFile* file, int32_t depth, uint8_t* bgra)
 {
-    if (format != IMAGE_FORMAT_TGA)
-        return nullptr;
-    return tga_load(file);
+    switch (depth) {
+    case 32:
+        for (int i = 0; i < 4; i++)
+            bgra[i] = uint8_t(mf_getc(file));
+        return 1;
+    case 24:
+        for (int i = 0; i < 3; i++)
+            bgra[i] = uint8_t(mf_getc(file));
+        bgra[3] = 255;
+        return 1;
+    case 16: {
+        // 1-5-5-5: each 5-bit channel widened by a shift of three, so 31
+        // becomes 248; the top bit is an all-or-nothing alpha.
+        int v = mf_getw(file);
+        bgra[0] = uint8_t((v & 0x1F) << 3);
+        bgra[1] = uint8_t(((v >> 5) & 0x1F) << 3);
+        bgra[2] = uint8_t(((v >> 10) & 0x1F) << 3);
+        bgra[3] = (v & 0x8000) ? 255 : 0;
+        return 1;
+    }
+    default:
+        bgra[0] = bgra[1] = bgra[2] = bgra[3] = 0;
+        return 0;
+    }
 }
 
-Image* tga_load(MemFile* file)
-{
-    if (!file)
-        return nullptr;
-    TgaHeader header;
-    // Every other header field is found by its absolute offset, so the first
-    // three must come from the start too, wherever the caller left pos.
-    mf_seek(file, 0, 0);
-    int id_length = mf_getc(file);
-    mf_getc(file); // colour-map type: colour maps are not supported
-    header.image_type = mf_getc(file);
-    mf_seek(file, 8, 0);
-    mf_getw(file); // x origin
-    mf_getw(file); // y origin
-    header.width = mf_getw(file);
-    header.height = mf_getw(file);
-    header.depth = mf_getc(file);
-    int descriptor = mf_getc(file);
-    header.bottom_up = (descriptor & 0x20) == 0 ? 1 : 0;
-    header.data_offset = TGA_HEADER_SIZE + id_length;
-
-    if (header.image_type != TGA_TYPE_TRUE_COLOR)
-        return nullptr;
-    return tga_read_pixels(file, &header);
-}
-
-Image* tga_read_pixels(MemFile* file, const TgaHeader* header)
+// Allocates the pixels (zeroed) and fills them from header->data_offset on,
+// in either row order, until the file or the image runs out. Refuses depths
+// other than 16/24/32, a zero width or height, and sizes past int32.
+static Image* tga_read_pixels(MemFile* file, const TgaHeader* header)
 {
     if (!file || !header)
         return nullptr;
@@ -82,32 +82,39 @@ Image* tga_read_pixels(MemFile* file, const TgaHeader* header)
     return image;
 }
 
-int tga_read_pixel(MemFile* file, int32_t depth, uint8_t* bgra)
+// Reads the header from the start of `file`, then the pixels. Null when the
+// image type is not 2 or the header is refused by tga_read_pixels.
+static Image* tga_load(MemFile* file)
 {
-    switch (depth) {
-    case 32:
-        for (int i = 0; i < 4; i++)
-            bgra[i] = uint8_t(mf_getc(file));
-        return 1;
-    case 24:
-        for (int i = 0; i < 3; i++)
-            bgra[i] = uint8_t(mf_getc(file));
-        bgra[3] = 255;
-        return 1;
-    case 16: {
-        // 1-5-5-5: each 5-bit channel widened by a shift of three, so 31
-        // becomes 248; the top bit is an all-or-nothing alpha.
-        int v = mf_getw(file);
-        bgra[0] = uint8_t((v & 0x1F) << 3);
-        bgra[1] = uint8_t(((v >> 5) & 0x1F) << 3);
-        bgra[2] = uint8_t(((v >> 10) & 0x1F) << 3);
-        bgra[3] = (v & 0x8000) ? 255 : 0;
-        return 1;
-    }
-    default:
-        bgra[0] = bgra[1] = bgra[2] = bgra[3] = 0;
-        return 0;
-    }
+    if (!file)
+        return nullptr;
+    TgaHeader header;
+    // Every other header field is found by its absolute offset, so the first
+    // three must come from the start too, wherever the caller left pos.
+    mf_seek(file, 0, 0);
+    int id_length = mf_getc(file);
+    mf_getc(file); // colour-map type: colour maps are not supported
+    header.image_type = mf_getc(file);
+    mf_seek(file, 8, 0);
+    mf_getw(file); // x origin
+    mf_getw(file); // y origin
+    header.width = mf_getw(file);
+    header.height = mf_getw(file);
+    header.depth = mf_getc(file);
+    int descriptor = mf_getc(file);
+    header.bottom_up = (descriptor & 0x20) == 0 ? 1 : 0;
+    header.data_offset = TGA_HEADER_SIZE + id_length;
+
+    if (header.image_type != TGA_TYPE_TRUE_COLOR)
+        return nullptr;
+    return tga_read_pixels(file, &header);
+}
+
+Image* image_load(MemFile* file, int32_t format)
+{
+    if (format != IMAGE_FORMAT_TGA)
+        return nullptr;
+    return tga_load(file);
 }
 
 Image* image_alloc(int32_t width, int32_t height)

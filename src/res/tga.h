@@ -33,19 +33,6 @@ constexpr int32_t TGA_HEADER_SIZE = 18;
 // Returns null on any failure, with nothing left allocated.
 Image* image_load(MemFile* file, int32_t format);
 
-// Reads the header from the start of `file`, then the pixels. Null when the
-// image type is not 2 or the header is refused by tga_read_pixels.
-Image* tga_load(MemFile* file);
-
-// Allocates the pixels (zeroed) and fills them from header->data_offset on,
-// in either row order, until the file or the image runs out. Refuses depths
-// other than 16/24/32, a zero width or height, and sizes past int32.
-Image* tga_read_pixels(MemFile* file, const TgaHeader* header);
-
-// Reads one pixel of `depth` bits and stores it as blue, green, red, alpha.
-// An unknown depth reads nothing, stores zeros and returns 0; else 1.
-int tga_read_pixel(MemFile* file, int32_t depth, uint8_t* bgra);
-
 // A blank image of width x height pixels (all bytes zero), released with
 // image_free. Null for a side of zero or past 65535 (what a TGA header can
 // hold), or out of memory.

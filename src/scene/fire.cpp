@@ -19,7 +19,7 @@
 
 int g_tex_fire = -1;
 int32_t g_fire_heat[FIRE_WIDTH * FIRE_HEIGHT];
-int32_t g_fire_work[FIRE_WIDTH * FIRE_HEIGHT];
+static int32_t s_fire_work[FIRE_WIDTH * FIRE_HEIGHT];
 float g_fire_next = 0.0f;
 
 static constexpr int SEED_ROW = 63;
@@ -33,14 +33,14 @@ static int32_t& heat(int x, int y)
 
 static int32_t& work(int x, int y)
 {
-    return g_fire_work[x * FIRE_HEIGHT + y];
+    return s_fire_work[x * FIRE_HEIGHT + y];
 }
 
 void fire_init()
 {
     g_tex_fire = tex_create_named(FIRE_WIDTH, FIRE_HEIGHT, "*fire");
     std::memset(g_fire_heat, 0, sizeof g_fire_heat);
-    std::memset(g_fire_work, 0, sizeof g_fire_work);
+    std::memset(s_fire_work, 0, sizeof s_fire_work);
     g_fire_next = 0.0f;
 }
 
@@ -120,15 +120,15 @@ static void colour(IDirect3DTexture8* texture)
     texture->UnlockRect(0);
 }
 
-void fire_step()
+static void fire_step()
 {
     float t = g_time;
     g_fire_next = t + FIRE_STEP_INTERVAL;
     seed(t);
     advect();
-    std::memcpy(g_fire_heat, g_fire_work, sizeof g_fire_heat);
+    std::memcpy(g_fire_heat, s_fire_work, sizeof g_fire_heat);
     blur_and_cool();
-    std::memcpy(g_fire_heat, g_fire_work, sizeof g_fire_heat);
+    std::memcpy(g_fire_heat, s_fire_work, sizeof g_fire_heat);
     if (g_tex_fire >= 0 && g_textures[g_tex_fire].texture)
         colour(g_textures[g_tex_fire].texture);
 }

@@ -17,7 +17,7 @@ MeshObject g_leaf_objects[LEAF_COUNT];
 float g_leaf_phase[LEAF_COUNT];
 float g_leaf_speed[LEAF_COUNT];
 Vec3 g_leaf_base[LEAF_COUNT];
-int g_tex_leaf = -1;
+static int s_tex_leaf = -1;
 static Mesh g_leaf_mesh;
 
 // A value from 0.00 to 0.99 in steps of 0.01.
@@ -28,7 +28,7 @@ static float rnd()
 
 void leaves_init()
 {
-    g_tex_leaf = tex_get("textures/leaf");
+    s_tex_leaf = tex_get("textures/leaf");
 
     g_leaf_mesh.vertex_count = 4;
     g_leaf_mesh.triangle_count = 2;
@@ -66,7 +66,7 @@ void leaves_draw()
     g_device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
     g_device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_ADD);
     g_device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    r_bind_texture(g_tex_leaf, 0);
+    r_bind_texture(s_tex_leaf, 0);
 
     float t = g_time, dt = g_frame_dt;
     float radius = float(std::sin(double(t) / 7.0)) * 30.0f + 40.0f;

@@ -13,7 +13,7 @@
 
 int32_t g_fog_color[3] = {128, 128, 128};
 float g_fog_start = 1.0f;
-float g_fog_end = 18.0f;
+static float s_fog_end = 18.0f;
 int g_tex_shade = -1, g_tex_font = -1, g_tex_bolt = -1, g_tex_rain = -1, g_tex_water = -1;
 int g_snd_rain = -1, g_snd_thunder[3] = {-1, -1, -1}, g_snd_bgthunder = -1;
 
@@ -23,7 +23,7 @@ uint32_t storm_fog_argb(const int32_t colour[3])
            (uint32_t(colour[2]) & 0xFF);
 }
 
-void rain_water_init()
+static void rain_water_init()
 {
     g_tex_rain = tex_get("textures/rain");
     g_tex_water = tex_get("textures/water");
@@ -33,7 +33,7 @@ void storm_init()
 {
     g_cam_fov = 45.0f;
     g_device->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
-    g_device->SetRenderState(D3DRS_FOGEND, d3d_float_to_dword(g_fog_end));
+    g_device->SetRenderState(D3DRS_FOGEND, d3d_float_to_dword(s_fog_end));
     g_tex_shade = tex_get("textures/shade");
     g_tex_font = tex_get("textures/bigchars");
     g_tex_bolt = tex_get("textures/bolt");
@@ -68,7 +68,7 @@ void storm_init()
     snd_play(g_snd_rain, DSBPLAY_LOOPING, -500, 0, 0);
 }
 
-void storm_draw_world()
+static void storm_draw_world()
 {
     terrain_draw();
     water_draw();
@@ -79,7 +79,8 @@ void storm_draw_world()
 }
 
 // Called twice a frame by the frame loop: the camera flies, the flash fades,
-// then the weather draws its chances.
+// then the weather draws its chances. Every per-call rate here (the flash's
+// fade, the strike chances) was tuned with two calls a frame.
 void storm_update()
 {
     float dt = g_frame_dt;
@@ -88,3 +89,12 @@ void storm_update()
     g_flash = g_flash / (1.0f + dt);
     lightning_update();
 }
+
+static uint32_t storm_clear_color()
+{
+    return storm_fog_argb(g_fog_color);
+}
+
+const SceneOps STORM_SCENE = {
+    storm_init, storm_update, 2, nullptr, storm_draw_world, hud_draw, storm_clear_color,
+};

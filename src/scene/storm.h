@@ -5,11 +5,15 @@
 #include <cstdint>
 
 #include "gfx/math3d.h"
+#include "scene/scene.h"
+
+// The storm as the frame loop runs it: updated twice a frame, cleared to the
+// fog colour.
+extern const SceneOps STORM_SCENE;
 
 // --- Scene-wide state (storm.cpp) ---
 extern int32_t g_fog_color[3]; // R, G, B; the fog colour and the frame's clear colour
 extern float g_fog_start;
-extern float g_fog_end;
 extern int g_tex_shade, g_tex_font, g_tex_bolt, g_tex_rain, g_tex_water;
 extern int g_snd_rain, g_snd_thunder[3], g_snd_bgthunder;
 
@@ -17,10 +21,8 @@ extern int g_snd_rain, g_snd_thunder[3], g_snd_bgthunder;
 uint32_t storm_fog_argb(const int32_t colour[3]);
 
 void storm_init();
-void storm_draw_world();
-void rain_water_init();
 
-// The scene's update: camera, flash, weather. Twice a frame.
+// The scene's update: camera, flash, weather. Twice a frame (STORM_SCENE).
 void storm_update();
 
 // --- Camera flight (camera.cpp) ---
@@ -41,7 +43,6 @@ void lightning_update();
 // --- Terrain (terrain.cpp) ---
 constexpr int TERRAIN_GRID = 256;
 extern float g_heights[TERRAIN_GRID * TERRAIN_GRID];
-extern float g_terrain_size;
 extern int g_tex_floor, g_tex_hf, g_tex_hflight, g_tex_lightmap;
 void terrain_init();
 void terrain_draw();
@@ -53,10 +54,8 @@ constexpr int FIRE_HEIGHT = 128;
 constexpr float FIRE_STEP_INTERVAL = 0.075f;
 extern int g_tex_fire;
 extern int32_t g_fire_heat[FIRE_WIDTH * FIRE_HEIGHT]; // [x * 128 + y]
-extern int32_t g_fire_work[FIRE_WIDTH * FIRE_HEIGHT];
 extern float g_fire_next;
 void fire_init();
-void fire_step();
 void fire_draw();
 // The fire's palette: heat 0..255 to red, green, blue before dimming.
 void fire_palette(int32_t heat, int32_t* red, int32_t* green, int32_t* blue);
@@ -80,7 +79,6 @@ extern MeshObject g_leaf_objects[LEAF_COUNT];
 extern float g_leaf_phase[LEAF_COUNT];
 extern float g_leaf_speed[LEAF_COUNT];
 extern Vec3 g_leaf_base[LEAF_COUNT];
-extern int g_tex_leaf;
 void leaves_init();
 void leaves_draw();
 

@@ -18,7 +18,7 @@
 #include "scene/storm.h"
 
 float g_heights[TERRAIN_GRID * TERRAIN_GRID];
-float g_terrain_size = 40.0f;
+static float s_terrain_size = 40.0f;
 int g_tex_floor = -1, g_tex_hf = -1, g_tex_hflight = -1, g_tex_lightmap = -1;
 
 static Vertex s_cell[6];
@@ -117,7 +117,7 @@ void terrain_draw()
     r_bind_texture(g_tex_lightmap, 1);
     r_bind_texture(g_tex_floor, 0);
 
-    const int half = static_cast<int>(g_terrain_size / 2.0f);
+    const int half = static_cast<int>(s_terrain_size / 2.0f);
     for (int i = -half; i < half; ++i) {
         for (int j = -half; j < half; ++j) {
             int gx = i + cx, gz = j + cz;

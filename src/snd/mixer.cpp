@@ -117,7 +117,9 @@ void snd_mix(SndChannel* channels, int count, float* out, int frames)
     }
 }
 
-float snd_gain(int32_t millibels)
+// Linear amplitude of a level in hundredths of a decibel: 10^(mB / 2000),
+// 1 at 0 and exactly 0 at -10000 or below.
+static float snd_gain(int32_t millibels)
 {
     if (millibels <= -10000)
         return 0.0f;

@@ -27,10 +27,6 @@ struct SndChannel {
 // last frame is interpolated towards its first, so the loop point is seamless.
 void snd_mix(SndChannel* channels, int count, float* out, int frames);
 
-// Linear amplitude of a level in hundredths of a decibel: 10^(mB / 2000),
-// 1 at 0 and exactly 0 at -10000 or below.
-float snd_gain(int32_t millibels);
-
 // Left and right gains of a volume and a pan: the channel away from the pan
 // loses |pan| / 100 dB on top of the volume, the near one keeps the volume.
 void snd_pan_gains(int32_t volume, int32_t pan, float* left, float* right);

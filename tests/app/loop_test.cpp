@@ -13,7 +13,7 @@
 #include "gfx/device.h"
 #include "input/mouse.h"
 #include "platform/sys.h"
-#include "scene/storm.h"
+#include "support/record_device.h"
 #include "test_util.h"
 
 namespace
@@ -25,7 +25,13 @@ void count_update()
     ++s_updates;
 }
 
-// A headless window and a software device, as `storm --headless` has them.
+uint32_t dusk()
+{
+    return 0xFF123456u;
+}
+
+// A headless window and a software device (behind the recorder), as `storm
+// --headless` has them, running a scene that only counts its updates.
 class FrameLoop : public ::testing::Test
 {
   protected:
@@ -36,8 +42,10 @@ class FrameLoop : public ::testing::Test
         g_height = 48;
         g_fullscreen = 0;
         ASSERT_NE(create_main_window(g_width, g_height, nullptr, false), nullptr);
+        record_install();
         ASSERT_EQ(_gfx_init(g_width, g_height, 0), 1);
-        saved_scene_ = g_scenes[0];
+        record_uninstall();
+        scene_set_table(&scene_, 1);
         g_quit = 0;
         g_clock = g_time = g_frame_dt = 0.0f;
         g_frame_count = 0;
@@ -48,7 +56,7 @@ class FrameLoop : public ::testing::Test
 
     void TearDown() override
     {
-        g_scenes[0] = saved_scene_;
+        scene_set_table(nullptr, 0);
         g_replaying = false;
         g_replay_frames.clear();
         g_replay_next = 0;
@@ -57,7 +65,7 @@ class FrameLoop : public ::testing::Test
         sys_shutdown();
     }
 
-    SceneOps saved_scene_{};
+    SceneOps scene_{nullptr, count_update, 1, nullptr, nullptr, nullptr, nullptr};
 };
 
 TEST(FrameClock, UnsignedTickDifferenceSurvivesTheWrap)
@@ -69,10 +77,10 @@ TEST(FrameClock, UnsignedTickDifferenceSurvivesTheWrap)
     EXPECT_FLOAT_EQ(clock_seconds(1, 0), 4294967.295f);
 }
 
-TEST_F(FrameLoop, SceneTickAdvancesClockAndStepsFromThePreviousFrame)
+TEST_F(FrameLoop, SceneTickAdvancesClockAndRunsTheScenesUpdatesAndColour)
 {
-    // Empty slots are skipped; the update is the only callback here.
-    g_scenes[0] = SceneOps{nullptr, count_update, nullptr, nullptr, nullptr};
+    // Empty slots are skipped; two updates a frame, as the storm has them.
+    scene_.updates_per_frame = 2;
     scene_start();
     scene_tick(0.004f);
     EXPECT_FLOAT_EQ(g_frame_dt, 0.004f); // the first frame measures from the loop's start
@@ -83,8 +91,15 @@ TEST_F(FrameLoop, SceneTickAdvancesClockAndStepsFromThePreviousFrame)
     EXPECT_FLOAT_EQ(g_frame_dt, 0.016f);
     EXPECT_FLOAT_EQ(g_clock, 0.020f);
     EXPECT_EQ(g_time, g_clock);
-    EXPECT_EQ(s_updates, 3); // once per tick through the table
+    EXPECT_EQ(s_updates, 6);
+    render_frame(); // without a colour of the scene's: black
+    scene_.clear_color = dusk;
     render_frame();
+    RecordLog* rec = record_log(g_device);
+    ASSERT_NE(rec, nullptr);
+    ASSERT_EQ(rec->count(REC_CLEAR), 2u);
+    EXPECT_EQ(rec->of(REC_CLEAR)[0]->value, 0xFF000000u);
+    EXPECT_EQ(rec->of(REC_CLEAR)[1]->value, 0xFF123456u);
     scene_stop();
 }
 
@@ -92,7 +107,6 @@ TEST_F(FrameLoop, FixedStepAndFrameLimitMakeRunsRepeatable)
 {
     g_loop_fixed_step = 0.25;
     g_loop_max_frames = 6;
-    g_scenes[0].update = count_update;
     run_main_loop();
     EXPECT_EQ(g_frame_count, 6);
     EXPECT_FLOAT_EQ(g_time, 1.5f);
@@ -114,7 +128,6 @@ TEST_F(FrameLoop, EscapeStillFinishesItsFrameAndMouseEventsNeverQueueAhead)
     key.key.keysym.sym = SDLK_ESCAPE;
     ASSERT_EQ(SDL_PushEvent(&key), 1);
 
-    g_scenes[0].update = count_update;
     run_main_loop();
     EXPECT_EQ(g_quit, 1);
     EXPECT_EQ(g_frame_count, 1); // the iteration that saw Escape rendered

@@ -1,5 +1,10 @@
 // Device set-up: the back-buffer format ladder with its log lines, the early
-// failures, and the aspect ratio rules.
+// failures, the aspect ratio rules, and memory that cannot be had.
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+
 #include "gfx/gfx_test_util.h"
 
 namespace
@@ -22,12 +27,15 @@ class Ladder : public GfxTest
         g_gfx_ready = 0;
         soft_config_reset();
     }
-    // Initialises a windowed device and returns what it logged.
-    Lines init(int width, int height)
+    // Initialises a windowed device, on a Direct3D object with `faults`, and
+    // returns what it logged.
+    Lines init(int width, int height, const RecordSetupFaults& faults = {})
     {
+        record_install(faults);
         log_open();
         result = _gfx_init(width, height, 0);
         log_close();
+        record_uninstall();
         EXPECT_EQ(g_gfx_ready, result);
         return log_lines();
     }
@@ -41,8 +49,7 @@ TEST_F(Ladder, WalksDownTheFormatsLoggingEachTryAndFailure)
     EXPECT_FLOAT_EQ(g_aspect, 640.0f / 480.0f);
 
     reset(); // software vertex processing is the second chance at 32 bits: no "failed" line
-    soft_config().refuse_hardware_vp = true;
-    EXPECT_EQ(init(640, 480).size(), 3u);
+    EXPECT_EQ(init(640, 480, {.refuse_hardware_vp = true}).size(), 3u);
     EXPECT_EQ(result, 1);
 
     reset();
@@ -55,7 +62,7 @@ TEST_F(Ladder, WalksDownTheFormatsLoggingEachTryAndFailure)
     g_device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0F0F0F, 1.0f, 0);
     g_device->Present(nullptr, nullptr, nullptr, nullptr);
     int w = 0, h = 0;
-    const uint32_t* pixels = soft_device_pixels(g_device, &w, &h);
+    const uint32_t* pixels = soft_device_pixels(record_inner(g_device), &w, &h);
     ASSERT_NE(pixels, nullptr);
     EXPECT_EQ(pixels[0] & 0xFF0000u, 0x080000u);
 
@@ -66,12 +73,11 @@ TEST_F(Ladder, WalksDownTheFormatsLoggingEachTryAndFailure)
                                      "failed ... trying 640 x 480 x 16", "failed ..."}));
     EXPECT_EQ(result, 0);
     reset();
-    soft_config().fail_create = true;
-    EXPECT_EQ(init(640, 480), Lines{"failed to create direct 3d object"});
+    EXPECT_EQ(init(640, 480, {.no_object = true}), Lines{"failed to create direct 3d object"});
     EXPECT_EQ(result, 0);
     reset();
-    soft_config().fail_display_mode = true;
-    EXPECT_EQ(init(640, 480), Lines{"failed to retrieve current display mode"});
+    EXPECT_EQ(init(640, 480, {.fail_display_mode = true}),
+              Lines{"failed to retrieve current display mode"});
     EXPECT_EQ(result, 0);
 }
 
@@ -87,6 +93,35 @@ TEST_F(Ladder, AspectClampsOnlyWindowedAndResizesAlwaysClamp)
     EXPECT_FLOAT_EQ(g_aspect, 1.0f);
     EXPECT_EQ(_gfx_resize(0, 0, 0), 1); // minimised: height counts as 1
     EXPECT_FLOAT_EQ(g_aspect, 1.0f);
+}
+
+using SoftMemory = GfxTest;
+
+// In a child whose address space ends 32 MiB above what it uses: a vertex
+// buffer of 200 MiB (within the device's bound) cannot be had. 0 when the
+// device says so.
+[[maybe_unused]] int create_beyond_the_address_space()
+{
+    unsigned long pages = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm || std::fscanf(statm, "%lu", &pages) != 1)
+        return 2;
+    std::fclose(statm);
+    rlimit limit = {rlim_t(pages) * 4096 + (32u << 20), RLIM_INFINITY};
+    if (setrlimit(RLIMIT_AS, &limit) != 0)
+        return 2;
+    IDirect3DVertexBuffer8* buffer = nullptr;
+    HRESULT hr = g_device->CreateVertexBuffer(200u << 20, 0, VERTEX_FVF, D3DPOOL_DEFAULT, &buffer);
+    return hr == E_OUTOFMEMORY && !buffer ? 0 : 1;
+}
+
+TEST_F(SoftMemory, AVertexBufferThatCannotBeAllocatedIsOutOfMemory)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory needs the address space this limits";
+#else
+    EXPECT_EXIT(std::_Exit(create_beyond_the_address_space()), ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 } // namespace

@@ -15,11 +15,11 @@
 #include "base/log.h"
 #include "gfx/backend.h"
 #include "gfx/device.h"
-#include "gfx/record/record_device.h"
 #include "gfx/renderer.h"
 #include "gfx/soft/soft_device.h"
 #include "gfx/texture.h"
 #include "platform/sys.h"
+#include "support/record_device.h"
 
 // Writes a 32-bit top-row-first TGA whose pixel (x, y) is the A8R8G8B8 word
 // texel(x, y); creates the directories on the way.

@@ -5,6 +5,7 @@
 // and are skipped without one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -556,6 +557,24 @@ TEST_F(GlScenes, StripsAndFansKeepOneFacingUnderCulling)
                                              at(16, y), at(16, y + 8), at(24, y), at(24, y + 8)});
                 c.draw(D3DPT_TRIANGLEFAN, {at(40, y), at(40, y + 8), at(48, y + 8), at(48, y)});
             }
+        },
+        0, 0.0);
+}
+
+TEST_F(GlScenes, ADrawLargerThanTheVertexRingIsDrawnWhole)
+{
+    expect_agreement(
+        [](Canvas& c) {
+            c.ortho();
+            solid(c, 0xFFFFFFFFu);
+            // 9.6 MiB of vertices, more than the OpenGL device streams at
+            // once: empty triangles, then a square near the end of the draw.
+            auto at = [](float x, float y) { return Vertex{{x, y, 1}, 0, 0, 0, 0}; };
+            std::vector<Vertex> vertices(120000 * 3, at(0, 0));
+            std::vector<Vertex> square = {at(20, 20), at(60, 20), at(60, 50),
+                                          at(20, 20), at(60, 50), at(20, 50)};
+            std::copy(square.begin(), square.end(), vertices.end() - 12);
+            c.draw(D3DPT_TRIANGLELIST, vertices);
         },
         0, 0.0);
 }

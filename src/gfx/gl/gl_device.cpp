@@ -25,7 +25,8 @@ namespace
 {
 
 // Streamed vertices go into a ring of this size; a full ring is orphaned
-// (GL hands out fresh storage) rather than waited for.
+// (GL hands out fresh storage) rather than waited for. A draw larger than
+// the ring grows it to the draw's size.
 constexpr GLsizeiptr RING_BYTES = 8 << 20;
 
 // Just under half a pixel, in pixels (see the file comment).
@@ -147,7 +148,7 @@ class GlDevice final : public RefCounted<IDirect3DDevice8>
     GlStateCache* cache_ = nullptr;
     GLuint framebuffer_ = 0, colour_ = 0, depth_ = 0;
     GLuint vertex_array_ = 0, ring_ = 0;
-    GLsizeiptr ring_used_ = 0;
+    GLsizeiptr ring_bytes_ = RING_BYTES, ring_used_ = 0;
     UINT attrib_stride_ = 0;
 
     GlLevel back_level_;
@@ -547,8 +548,10 @@ GLint GlDevice::stream(const BYTE* first, UINT count)
     // Keep every draw's start a whole number of vertices into the ring.
     GLsizeiptr start =
         (ring_used_ + GLsizeiptr(stride_) - 1) / GLsizeiptr(stride_) * GLsizeiptr(stride_);
-    if (start + bytes > RING_BYTES) {
-        glBufferData(GL_ARRAY_BUFFER, RING_BYTES, nullptr, GL_STREAM_DRAW);
+    if (start + bytes > ring_bytes_) {
+        if (bytes > ring_bytes_)
+            ring_bytes_ = bytes;
+        glBufferData(GL_ARRAY_BUFFER, ring_bytes_, nullptr, GL_STREAM_DRAW);
         start = 0;
     }
     void* target = glMapBufferRange(GL_ARRAY_BUFFER, start, bytes,

@@ -11,8 +11,7 @@ IDirect3D8* gl_create_direct3d();
 // compile, and with `hardware_only` a renderer that is not a software
 // rasterizer. 1 when usable (the context stays current for the devices);
 // otherwise 0 with the reason in `why` and nothing left open. Opening an open
-// backend returns 1. The environment variable STORM_GL_FAIL=context makes
-// the context fail, STORM_GL_FAIL=shader the shaders, as tests need.
+// backend returns 1.
 int gl_open(HWND window, bool vsync, bool hardware_only, char* why, int why_size);
 // Releases the programs and the context; call after the devices are released.
 void gl_close();

@@ -3,7 +3,6 @@
 // from gl_open to gl_close; devices draw in it and never own it.
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "gfx/gl/gl_context.h"
@@ -38,11 +37,6 @@ int gl_open(HWND window, bool vsync, bool hardware_only, char* why, int why_size
 {
     if (s_open)
         return 1;
-    const char* fail = std::getenv("STORM_GL_FAIL");
-    if (fail && std::strcmp(fail, "context") == 0) {
-        say(why, why_size, "no OpenGL context (refused by STORM_GL_FAIL=context)");
-        return 0;
-    }
     const GlContextOps* ops = gl_context_ops();
     if (!ops) {
         say(why, why_size, "this platform makes no OpenGL contexts");

@@ -5,7 +5,6 @@
 // follows the fixed-function pipeline step by step: the stage cascade with
 // every result saturated, then fog on the source colour before blending.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -150,19 +149,10 @@ std::string fragment_source(const FfKey& key)
     return s;
 }
 
-// A test hook: STORM_GL_FAIL=shader makes every compile fail, as a broken
-// driver would.
-bool compile_sabotaged()
-{
-    const char* fail = std::getenv("STORM_GL_FAIL");
-    return fail && std::strcmp(fail, "shader") == 0;
-}
-
 GLuint compile(GLenum type, const std::string& text)
 {
     GLuint shader = glCreateShader(type);
-    std::string source = compile_sabotaged() ? text + "\nbroken(" : text;
-    const char* c = source.c_str();
+    const char* c = text.c_str();
     glShaderSource(shader, 1, &c, nullptr);
     glCompileShader(shader);
     GLint ok = 0;

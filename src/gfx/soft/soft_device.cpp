@@ -13,6 +13,7 @@
 #include "gfx/soft/soft_device.h"
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <thread>
@@ -174,7 +175,7 @@ class SoftDirect3D final : public RefCounted<IDirect3D8>
 
     HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) override
     {
-        if (adapter != D3DADAPTER_DEFAULT || !mode || soft_config().fail_display_mode)
+        if (adapter != D3DADAPTER_DEFAULT || !mode)
             return D3DERR_INVALIDCALL;
         *mode = D3DDISPLAYMODE{1920, 1080, 60, D3DFMT_X8R8G8B8};
         return D3D_OK;
@@ -191,7 +192,7 @@ class SoftDirect3D final : public RefCounted<IDirect3D8>
                                                                       : D3DERR_NOTAVAILABLE;
     }
 
-    HRESULT CreateDevice(UINT adapter, D3DDEVTYPE, HWND focus_window, DWORD behaviour,
+    HRESULT CreateDevice(UINT adapter, D3DDEVTYPE, HWND focus_window, DWORD,
                          D3DPRESENT_PARAMETERS* params, IDirect3DDevice8** device) override
     {
         if (!device)
@@ -203,8 +204,6 @@ class SoftDirect3D final : public RefCounted<IDirect3D8>
         bool known =
             format == D3DFMT_X8R8G8B8 || format == D3DFMT_R8G8B8 || format == D3DFMT_R5G6B5;
         if (!known || format_refused(format) || format_refused(params->AutoDepthStencilFormat))
-            return D3DERR_NOTAVAILABLE;
-        if ((behaviour & D3DCREATE_HARDWARE_VERTEXPROCESSING) && soft_config().refuse_hardware_vp)
             return D3DERR_NOTAVAILABLE;
         // Keep the buffers to sizes whose byte counts fit comfortably.
         if (params->BackBufferWidth < 1 || params->BackBufferHeight < 1 ||
@@ -310,7 +309,7 @@ HRESULT SoftDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD us
     return D3D_OK;
 }
 
-HRESULT SoftDevice::CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL pool,
+HRESULT SoftDevice::CreateVertexBuffer(UINT length, DWORD, DWORD, D3DPOOL pool,
                                        IDirect3DVertexBuffer8** buffer)
 {
     if (!buffer)
@@ -319,9 +318,13 @@ HRESULT SoftDevice::CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL po
     // A bound on what one buffer may take, far above what the renderer needs.
     if (length == 0 || length > (256u << 20) || pool > D3DPOOL_SYSTEMMEM)
         return D3DERR_INVALIDCALL;
-    SoftVertexBuffer* created = new (std::nothrow) SoftVertexBuffer(length, fvf);
-    if (!created)
+    BYTE* bytes = static_cast<BYTE*>(std::calloc(length, 1));
+    SoftVertexBuffer* created =
+        bytes ? new (std::nothrow) SoftVertexBuffer(bytes, length) : nullptr;
+    if (!created) {
+        std::free(bytes);
         return E_OUTOFMEMORY;
+    }
     *buffer = created;
     return D3D_OK;
 }
@@ -498,15 +501,11 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT start_vertex, UINT
 
 IDirect3D8* soft_create_direct3d()
 {
-    if (soft_config().fail_create)
-        return nullptr;
     return new (std::nothrow) SoftDirect3D(true);
 }
 
 IDirect3D8* soft_create_reference_direct3d()
 {
-    if (soft_config().fail_create)
-        return nullptr;
     return new (std::nothrow) SoftDirect3D(false);
 }
 

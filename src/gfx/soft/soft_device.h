@@ -19,9 +19,6 @@ constexpr int SOFT_MAX_THREADS = 64;
 struct SoftConfig {
     D3DCAPS8 caps;
     bool refused_format[128]; // formats CreateDevice and CheckDeviceFormat refuse
-    bool refuse_hardware_vp;  // devices with hardware vertex processing fail
-    bool fail_create;         // Direct3DCreate8 yields no object
-    bool fail_display_mode;   // GetAdapterDisplayMode fails
     int threads;              // render threads of a new device; 0: one per core
     int tile_size;            // pixels on a side of a screen tile (even)
 };

@@ -82,19 +82,22 @@ class SoftTexture final : public LeveledTexture<SoftSurface>
     bool clear_cells_current_ = false;
 };
 
+// Its bytes are taken zeroed from the system by the device, which answers
+// E_OUTOFMEMORY when they cannot be had; the buffer frees them.
 class SoftVertexBuffer final : public RefCounted<IDirect3DVertexBuffer8>
 {
   public:
-    SoftVertexBuffer(UINT length, DWORD fvf) : bytes_(length), fvf_(fvf) {}
+    SoftVertexBuffer(BYTE* bytes, UINT length) : bytes_(bytes), size_(length) {}
+    ~SoftVertexBuffer() override;
     HRESULT Lock(UINT offset, UINT size, BYTE** data, DWORD flags) override;
     HRESULT Unlock() override;
 
-    const BYTE* data() const { return bytes_.data(); }
-    size_t size() const { return bytes_.size(); }
+    const BYTE* data() const { return bytes_; }
+    size_t size() const { return size_; }
 
   private:
-    std::vector<BYTE> bytes_;
-    DWORD fvf_;
+    BYTE* bytes_;
+    size_t size_;
     bool locked_ = false;
 };
 

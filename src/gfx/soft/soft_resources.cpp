@@ -4,6 +4,8 @@
 // lock of a surface that queued draws use goes through their scene first;
 // vertex buffers need no such care, as draws read their vertices when they
 // are made.
+#include <cstdlib>
+
 #include "gfx/soft/soft_internal.h"
 #include "gfx/soft/soft_scene.h"
 
@@ -111,14 +113,19 @@ std::vector<uint32_t> SoftTexture::take_clear_cells()
     return std::move(clear_cells_);
 }
 
+SoftVertexBuffer::~SoftVertexBuffer()
+{
+    std::free(bytes_);
+}
+
 HRESULT SoftVertexBuffer::Lock(UINT offset, UINT size, BYTE** data, DWORD)
 {
     if (!data || locked_)
         return D3DERR_INVALIDCALL;
     *data = nullptr;
-    if (offset > bytes_.size() || size > bytes_.size() - offset)
+    if (offset > size_ || size > size_ - offset)
         return D3DERR_INVALIDCALL;
-    *data = bytes_.data() + offset;
+    *data = bytes_ + offset;
     locked_ = true;
     return D3D_OK;
 }

@@ -61,8 +61,18 @@ struct RecordLog {
     size_t count(RecordCallKind kind) const;
 };
 
-// Makes Direct3DCreate8 wrap its object in a recorder (gfx_set_backend_wrapper).
-void record_install();
+// Failures of the Direct3D object itself, for the device set-up: a machine
+// without a runtime, without a display mode, or whose card refuses hardware
+// vertex processing.
+struct RecordSetupFaults {
+    bool no_object = false;          // Direct3DCreate8 yields nothing
+    bool fail_display_mode = false;  // GetAdapterDisplayMode fails
+    bool refuse_hardware_vp = false; // CreateDevice refuses hardware vertex processing
+};
+
+// Makes Direct3DCreate8 wrap its object in a recorder with `faults`
+// (gfx_set_backend_wrapper).
+void record_install(const RecordSetupFaults& faults = {});
 // Removes the wrapper; objects already made keep recording.
 void record_uninstall();
 // The log of a recording device; null for a device of another kind.

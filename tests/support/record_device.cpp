@@ -1,4 +1,5 @@
-// Recording device. A RecordDirect3D wraps the backend's IDirect3D8; each
+// Recording device. A RecordDirect3D wraps the backend's IDirect3D8 (and can
+// be made to fail the way a machine without a usable card does); each
 // device it creates is a RecordDevice that forwards to the backend's device
 // and appends one RecordedCall per state-changing or drawing call to its
 // RecordLog. Textures and vertex buffers it creates are wrapped too, only so
@@ -9,7 +10,7 @@
 // RecordDirect3D. Resource wrappers share the device's fault settings, so
 // they stay valid whichever of them is released last.
 
-#include "gfx/record/record_device.h"
+#include "support/record_device.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -318,7 +319,10 @@ class RecordDevice final : public IDirect3DDevice8
 class RecordDirect3D final : public IDirect3D8
 {
   public:
-    explicit RecordDirect3D(IDirect3D8* inner) : inner_(inner) {}
+    RecordDirect3D(IDirect3D8* inner, const RecordSetupFaults& faults)
+        : inner_(inner), faults_(faults)
+    {
+    }
 
     DWORD AddRef() override { return refs_.add(); }
     DWORD Release() override
@@ -332,6 +336,8 @@ class RecordDirect3D final : public IDirect3D8
     }
     HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) override
     {
+        if (faults_.fail_display_mode)
+            return D3DERR_INVALIDCALL;
         return inner_->GetAdapterDisplayMode(adapter, mode);
     }
     HRESULT CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT adapter_format, DWORD usage,
@@ -343,6 +349,11 @@ class RecordDirect3D final : public IDirect3D8
     HRESULT CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus_window, DWORD behaviour,
                          D3DPRESENT_PARAMETERS* params, IDirect3DDevice8** device) override
     {
+        if ((behaviour & D3DCREATE_HARDWARE_VERTEXPROCESSING) && faults_.refuse_hardware_vp) {
+            if (device)
+                *device = nullptr;
+            return D3DERR_NOTAVAILABLE;
+        }
         HRESULT hr = inner_->CreateDevice(adapter, type, focus_window, behaviour, params, device);
         if (FAILED(hr) || !device || !*device)
             return hr;
@@ -359,6 +370,7 @@ class RecordDirect3D final : public IDirect3D8
   private:
     RefCount refs_;
     IDirect3D8* inner_;
+    RecordSetupFaults faults_;
 };
 
 RecordDevice::RecordDevice(RecordDirect3D* d3d, IDirect3DDevice8* inner) : d3d_(d3d), inner_(inner)
@@ -383,9 +395,17 @@ HRESULT RecordDevice::GetDirect3D(IDirect3D8** d3d)
     return D3D_OK;
 }
 
+RecordSetupFaults s_setup_faults;
+
 IDirect3D8* wrap_direct3d(IDirect3D8* inner)
 {
-    RecordDirect3D* wrapped = new (std::nothrow) RecordDirect3D(inner);
+    if (!inner)
+        return nullptr;
+    if (s_setup_faults.no_object) {
+        inner->Release();
+        return nullptr;
+    }
+    RecordDirect3D* wrapped = new (std::nothrow) RecordDirect3D(inner, s_setup_faults);
     if (!wrapped) {
         inner->Release();
         return nullptr;
@@ -413,8 +433,9 @@ size_t RecordLog::count(RecordCallKind kind) const
     return n;
 }
 
-void record_install()
+void record_install(const RecordSetupFaults& faults)
 {
+    s_setup_faults = faults;
     gfx_set_backend_wrapper(wrap_direct3d);
 }
 
