@@ -1,9 +1,9 @@
 #!/bin/sh
-# The clang-14 build: the software rasterizer's kernel tests, so a second
-# compiler is held to the reference's pixels too, and the libFuzzer targets,
-# each run for FUZZ_SECONDS (30 by default), two at a time.
-# Usage: run-clang.sh [BUILD_DIR] [kernel|fuzz] [ctest arguments for the fuzzers...]
-# BUILD_DIR defaults to build-clang/; without kernel or fuzz both run.
+# The clang-14 build: the libFuzzer targets, each run for FUZZ_SECONDS (30 by
+# default), two at a time, then the software rasterizer's tests, so a second
+# compiler is held to the reference's pixels too.
+# Usage: run-clang.sh [BUILD_DIR] [fuzz|kernel] [ctest arguments for the fuzzers...]
+# BUILD_DIR defaults to build-clang/; without fuzz or kernel both run.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,7 +12,7 @@ if [ $# -gt 0 ] && [ "${1#-}" = "$1" ] && [ "$1" != kernel ] && [ "$1" != fuzz ]
     build="$1"
     shift
 fi
-what="kernel fuzz"
+what="fuzz kernel"
 if [ $# -gt 0 ] && { [ "$1" = kernel ] || [ "$1" = fuzz ]; }; then
     what="$1"
     shift
