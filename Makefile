@@ -1,5 +1,6 @@
 # Thin convenience layer over CMake. `make run` and `make test` do all the
-# set-up a fresh Debian machine needs (packages, configure, build).
+# set-up a fresh Debian machine needs (packages, configure, build): `make run`
+# only what the program needs, `make test` the test tools as well.
 
 BUILD      ?= build
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
@@ -9,55 +10,74 @@ ARGS       ?= -w
 
 # Tests run without a display or a sound card.
 TEST_ENV   := SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
+CTEST      := $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
 
-.PHONY: run test deps build format format-check unit-test asan-test tsan-test fuzz-test clean
+.PHONY: run test deps test-deps build format format-check unit-test asan-test tsan-test \
+	clang-test fuzz-test clean
 
 deps:
-	@./scripts/install-deps.sh
+	@./scripts/install-deps.sh run
 
+test-deps:
+	@./scripts/install-deps.sh test
+
+# The program and its data set, nothing else: a first configure leaves the
+# tests out, so GoogleTest need not be installed (unit-test turns them on).
 build: deps
-	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) $(GENERATOR)
-	cmake --build $(BUILD) -j $(JOBS)
+	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) $(GENERATOR) -DSTORM_TESTS=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target storm data
 
 run: build
 	@./scripts/run.sh $(BUILD)/storm $(ARGS)
 
 # Every test: the formatting, the unit suite with the golden frames and the
 # program in a real X server, the same (but X) under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the unit suite under ThreadSanitizer, and a
-# short run of each fuzzer.
-test: format-check unit-test asan-test tsan-test fuzz-test
+# UndefinedBehaviorSanitizer, the unit suite under ThreadSanitizer, and a clang
+# build for the rasterizer's kernel tests and a short run of each fuzzer.
+test: format-check unit-test asan-test tsan-test clang-test
 
 # Every C++ source as .clang-format lays it out.
 SOURCES = $(shell find src tests tools bench -name '*.cpp' -o -name '*.h')
 CLANG_FORMAT ?= clang-format-14
 
-format: deps
+format: test-deps
 	$(CLANG_FORMAT) -i $(SOURCES)
 
-format-check: deps
+format-check: test-deps
 	@$(CLANG_FORMAT) --dry-run --Werror $(SOURCES) || \
 		{ echo "formatting differs from .clang-format: run 'make format'"; exit 1; }
 
-unit-test: build
-	cd $(BUILD) && $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
+# Everything, the benchmark included so it keeps building, and every test.
+unit-test: test-deps
+	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) $(GENERATOR)
+	@! grep -q '^STORM_TESTS:BOOL=OFF' $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DSTORM_TESTS=ON
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && $(CTEST)
 
-asan-test: deps
+# What the tests but the X ones need, and those tests.
+asan-test: test-deps
 	@[ -f $(BUILD)-asan/CMakeCache.txt ] || cmake -S . -B $(BUILD)-asan $(GENERATOR) \
 		-DCMAKE_BUILD_TYPE=Debug -DSTORM_SANITIZE=ON
-	cmake --build $(BUILD)-asan -j $(JOBS)
-	cd $(BUILD)-asan && $(TEST_ENV) ctest --output-on-failure -j $(JOBS) -LE x11
+	cmake --build $(BUILD)-asan -j $(JOBS) --target storm_tests storm_gl_tests storm_imgdiff
+	cd $(BUILD)-asan && $(CTEST) -LE x11
 
 # The audio thread and the frame loop share state, and the software device
-# renders on threads of its own: the suite once more under ThreadSanitizer.
-tsan-test: deps
+# renders on threads of its own: the unit suite once more under ThreadSanitizer.
+tsan-test: test-deps
 	@[ -f $(BUILD)-tsan/CMakeCache.txt ] || cmake -S . -B $(BUILD)-tsan $(GENERATOR) \
 		-DCMAKE_BUILD_TYPE=Debug -DSTORM_TSAN=ON
-	cmake --build $(BUILD)-tsan -j $(JOBS)
-	cd $(BUILD)-tsan && $(TEST_ENV) ctest --output-on-failure -j $(JOBS) -L unit
+	cmake --build $(BUILD)-tsan -j $(JOBS) --target storm_tests
+	cd $(BUILD)-tsan && $(CTEST) -L unit
 
-fuzz-test: deps
-	./scripts/run-fuzz.sh $(BUILD)-fuzz
+# One clang build (build-clang/) for the software rasterizer's kernel tests,
+# which hold the fast kernel to the reference on every instruction set the
+# processor has, and for the libFuzzer targets, each run for a while.
+clang-test: test-deps
+	./scripts/run-clang.sh $(BUILD)-clang
+
+# The fuzzers alone; FUZZ_SECONDS sets the time each.
+fuzz-test: test-deps
+	./scripts/run-clang.sh $(BUILD)-clang fuzz
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-clang

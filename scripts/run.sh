@@ -10,7 +10,7 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-out="$root/build/frames"
+out="$(dirname "$exe")/frames"
 mkdir -p "$out"
 echo "no display found: flying bench/flight.rec headless (60 s of scene time)"
 cd "$out"

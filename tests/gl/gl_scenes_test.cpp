@@ -459,6 +459,55 @@ TEST_F(GlScenes, RewrittenTextureLevelsReachTheNextDraw)
             c.quad2d(48, 0, 88, 40, 0, 1, 1, 0);
         },
         0, 0.0);
+    // The same for a whole mip chain drawn minified: every level written
+    // again must be sampled anew, not only the most detailed one.
+    expect_agreement(
+        [](Canvas& c) {
+            c.ortho();
+            c.device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+            c.device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+            c.device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+            c.device->SetTextureStageState(0, D3DTSS_MIPFILTER, D3DTEXF_POINT);
+            IDirect3DTexture8* t = c.texture(16, 16, 0, level_colour);
+            c.device->SetTexture(0, t);
+            // 2^lambda texels a pixel along u: whole lambdas pick levels 1 to 4.
+            auto row = [&c](float y) {
+                for (int lambda = 1; lambda <= 4; ++lambda) {
+                    float x = float(lambda - 1) * 12;
+                    c.quad2d(x, y, x + 8, y + 8, 0, 1, std::exp2(float(lambda)) * 0.5f, 0);
+                }
+            };
+            row(0);
+            for (DWORD level = 0; level < t->GetLevelCount(); ++level)
+                Canvas::fill(t, level,
+                             [](int l, int x, int y) { return level_colour(l + 3, x, y); });
+            row(16);
+        },
+        0, 0.0);
+}
+
+TEST_F(GlScenes, DepthWritesOffWhileTheDepthTestStaysOn)
+{
+    // The fire's pass: tested against the scene's depth, written nowhere,
+    // so a far quad drawn after a near one still covers it.
+    expect_agreement(
+        [](Canvas& c) {
+            c.ortho();
+            auto quad = [&c](uint32_t colour, float x0, float x1, float z) {
+                c.device->SetTexture(
+                    0, c.texture(1, 1, 1, [colour](int, int, int) { return colour; }));
+                c.quad2d(x0, 8, x1, 56, 0, 0, 1, 1, z);
+            };
+            c.device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+            c.device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+            c.device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+            c.device->SetRenderState(D3DRS_ZWRITEENABLE, 1);
+            quad(0xFFFFFFFFu, 0, 16, 1.0f); // with writes, as the terrain
+            c.device->SetRenderState(D3DRS_ZWRITEENABLE, 0);
+            quad(0xFFFF0000u, 20, 70, 0.5f); // near
+            quad(0xFF00FF00u, 40, 90, 1.5f); // far, over the near one
+        },
+        0, 0.0);
 }
 
 // The reference checks the software device is held to (blend factors, mip

@@ -5,6 +5,9 @@
 #include <SDL.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "platform/sys.h"
@@ -12,6 +15,7 @@
 #include "snd/snd_output.h"
 #include "snd/snd_test_util.h"
 #include "snd/sound.h"
+#include "test_util.h"
 
 namespace
 {
@@ -56,6 +60,59 @@ TEST(SoundDevice, TheDeviceThreadMixesWhileTheProgramPlays)
     EXPECT_EQ(ds_buffers_playing(), 1);
     snd_deinit();
     sys_shutdown();
+}
+
+// SDL's disk driver plays into a file (raw float32 frames as the device got
+// them, in real time): what a speaker would get, left then right. A sound
+// panned hard left must come out on the left only.
+TEST(SoundDevice, AHardLeftPanReachesTheLeftSpeakerOnly)
+{
+    ScratchDir scratch;
+    std::string file = (scratch.path() / "speakers.raw").string();
+    const char* had = std::getenv("SDL_AUDIODRIVER");
+    std::string driver = had ? had : "";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
+    struct Restore {
+        std::string driver;
+        bool had;
+        ~Restore()
+        {
+            if (had)
+                setenv("SDL_AUDIODRIVER", driver.c_str(), 1);
+            else
+                unsetenv("SDL_AUDIODRIVER");
+            unsetenv("SDL_DISKAUDIOFILE");
+        }
+    } restore{driver, had != nullptr};
+
+    if (sys_init(false) != 1)
+        GTEST_SKIP() << "no video driver";
+    if (snd_init(nullptr) != 1) {
+        sys_shutdown();
+        GTEST_SKIP() << "SDL has no disk audio driver";
+    }
+    IDirectSoundBuffer8* tone =
+        make_buffer(g_dsound, pcm(1, 22050, 16), pcm16(sine(2205, 0.05f, 0.5f)));
+    g_sounds[2047] = {"tone", tone};
+    snd_play(2047, DSBPLAY_LOOPING, 0, DSBPAN_LEFT, 0);
+    SDL_Delay(250);
+    snd_deinit(); // closes the device: the file is complete
+    sys_shutdown();
+
+    std::FILE* in = std::fopen(file.c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    std::vector<float> samples(48000);
+    samples.resize(std::fread(samples.data(), sizeof(float), samples.size(), in));
+    std::fclose(in);
+    double left = 0, right = 0;
+    for (size_t i = 0; i + 1 < samples.size(); i += 2) {
+        left += double(samples[i]) * double(samples[i]);
+        right += double(samples[i + 1]) * double(samples[i + 1]);
+    }
+    ASSERT_GE(samples.size(), size_t(2 * 1024)) << "the device wrote less than a block";
+    EXPECT_GT(left, 100 * right) << "left " << left << ", right " << right;
+    EXPECT_GT(left / double(samples.size() / 2), 0.01) << "the tone is missing";
 }
 
 } // namespace
