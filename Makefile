@@ -58,7 +58,8 @@ unit-test: test-deps
 asan-test: test-deps
 	@[ -f $(BUILD)-asan/CMakeCache.txt ] || cmake -S . -B $(BUILD)-asan $(GENERATOR) \
 		-DCMAKE_BUILD_TYPE=Debug -DSTORM_SANITIZE=ON
-	cmake --build $(BUILD)-asan -j $(JOBS) --target storm_tests storm_gl_tests storm_imgdiff
+	cmake --build $(BUILD)-asan -j $(JOBS) --target storm_tests storm_gl_tests \
+		storm_fallback_tests storm_imgdiff
 	cd $(BUILD)-asan && $(CTEST) -LE x11
 
 # The audio thread and the frame loop share state, and the software device
