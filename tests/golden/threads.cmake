@@ -2,11 +2,12 @@
 # and 5 threads, and held to the AVX2 and SSE2 kernels where the processor
 # would pick a wider one: every frame must be the same to the last bit, whatever the number of
 # threads, the instruction set and the order the tiles were finished in.
+# With -DRUN=name it renders that run alone into WORKDIR/name (the runs are
+# tests of their own, so CTest renders them side by side); with -DRUN=compare
+# it compares what they rendered.
 set(FRAMES 1 100 300)
-file(REMOVE_RECURSE ${WORKDIR})
 string(REPLACE ";" "," SHOT_LIST "${FRAMES}")
 
-set(RUNS ref threads1 threads2 threads5 avx2 sse2)
 set(ref_ARGS --renderer ref)
 set(threads1_ARGS --renderer soft --threads 1)
 set(threads2_ARGS --renderer soft --threads 2)
@@ -15,17 +16,19 @@ set(avx2_ARGS --renderer soft --threads 2)
 set(avx2_ENV STORM_SIMD=avx2)
 set(sse2_ARGS --renderer soft --threads 2)
 set(sse2_ENV STORM_SIMD=sse2)
-foreach(run ${RUNS})
-  set(dir ${WORKDIR}/${run})
+if(NOT RUN STREQUAL "compare")
+  set(dir ${WORKDIR}/${RUN})
+  file(REMOVE_RECURSE ${dir})
   file(MAKE_DIRECTORY ${dir})
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env ${${run}_ENV} ${STORM} --headless -x 320 -y 200 --replay ${SOURCE_DIR}/bench/flight.rec --seed 6
-            --frames 300 --shots ${SHOT_LIST} --shot-dir ${dir} --data ${DATA_DIR} ${${run}_ARGS}
+    COMMAND ${CMAKE_COMMAND} -E env ${${RUN}_ENV} ${STORM} --headless -x 320 -y 200 --replay ${SOURCE_DIR}/bench/flight.rec --seed 6
+            --frames 300 --shots ${SHOT_LIST} --shot-dir ${dir} --data ${DATA_DIR} ${${RUN}_ARGS}
     WORKING_DIRECTORY ${dir} RESULT_VARIABLE rc OUTPUT_QUIET TIMEOUT 600)
   if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "storm ${${run}_ARGS} exited with ${rc}")
+    message(FATAL_ERROR "storm ${${RUN}_ARGS} exited with ${rc}")
   endif()
-endforeach()
+  return()
+endif()
 
 set(failed "")
 foreach(frame ${FRAMES})

@@ -65,7 +65,6 @@ class GlTexture final : public LeveledTexture<GlSurface>
     std::vector<GlLevel> levels_;
     GLuint name_ = 0;
     int base_level_ = 0;
-    bool any_dirty_ = true;
 };
 
 // A vertex buffer lives in memory; draws stream the vertices they use into
