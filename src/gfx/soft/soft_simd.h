@@ -145,9 +145,19 @@ template <int Shift> SOFT_INLINE I8 byte_of(U8 t)
     return I8((t >> Shift) & 0xFF);
 }
 
-SOFT_INLINE void gather_pairs(const uint32_t* const (&base)[QUADS], const uint32_t (&at)[LANES],
-                              U8* left, U8* right)
+SOFT_INLINE U8 gather_texels(const uint32_t* const (&base)[QUADS], bool, I8 index)
 {
+    U8 out;
+    for (int i = 0; i < LANES; ++i)
+        out[i] = base[quad_of_lane(i)][index[i]];
+    return out;
+}
+
+SOFT_INLINE void gather_pairs(const uint32_t* const (&base)[QUADS], bool, I8 index, U8* left,
+                              U8* right)
+{
+    uint32_t at[LANES];
+    __builtin_memcpy(at, &index, sizeof at);
     for (int i = 0; i < LANES; ++i) {
         uint32_t two[2];
         __builtin_memcpy(two, base[quad_of_lane(i)] + at[i], sizeof two);
@@ -156,9 +166,11 @@ SOFT_INLINE void gather_pairs(const uint32_t* const (&base)[QUADS], const uint32
     }
 }
 
-SOFT_INLINE void gather_squares(const uint32_t* const (&stacked)[QUADS],
-                                const uint32_t (&at)[LANES], U8* t00, U8* t10, U8* t01, U8* t11)
+SOFT_INLINE void gather_squares(const uint32_t* const (&stacked)[QUADS], I8 index, U8* t00, U8* t10,
+                                U8* t01, U8* t11)
 {
+    uint32_t at[LANES];
+    __builtin_memcpy(at, &index, sizeof at);
     for (int i = 0; i < LANES; ++i) {
         uint32_t four[4];
         __builtin_memcpy(four, stacked[quad_of_lane(i)] + at[i], sizeof four);
@@ -307,12 +319,7 @@ SOFT_INLINE U8 gather_words(const uint32_t* words, I8 index)
 
 SOFT_INLINE U8 gather_texels(const uint32_t* const (&base)[QUADS], bool shared, I8 index)
 {
-    if (shared)
-        return gather_words(base[0], index);
-    U8 out;
-    for (int i = 0; i < LANES; ++i)
-        out[i] = base[quad_of_lane(i)][index[i]];
-    return out;
+    return shared ? gather_words(base[0], index) : portable::gather_texels(base, shared, index);
 }
 
 template <int Shift> SOFT_INLINE I8 byte_of(U8 t)
@@ -358,14 +365,7 @@ SOFT_INLINE void gather_pairs(const uint32_t* const (&base)[QUADS], bool shared,
     *right = U8(_mm512_permutex2var_epi32(low, __m512i(even + 1), high));
 }
 
-// Never taken: the window read serves every footprint it can.
-SOFT_INLINE void gather_squares(const uint32_t* const (&stacked)[QUADS], I8 index, U8* t00, U8* t10,
-                                U8* t01, U8* t11)
-{
-    uint32_t at[LANES];
-    __builtin_memcpy(at, &index, sizeof at);
-    portable::gather_squares(stacked, at, t00, t10, t01, t11);
-}
+using portable::gather_squares; // never taken: the window read serves every footprint
 
 // The least of the block's four corner lanes, in every lane. Texture
 // coordinates run one way across a block, so that is the least lane but for
@@ -520,12 +520,7 @@ SOFT_INLINE U8 gather_words(const uint32_t* words, I8 index)
 
 SOFT_INLINE U8 gather_texels(const uint32_t* const (&base)[QUADS], bool shared, I8 index)
 {
-    if (shared)
-        return gather_words(base[0], index);
-    U8 out;
-    for (int i = 0; i < LANES; ++i)
-        out[i] = base[quad_of_lane(i)][index[i]];
-    return out;
+    return shared ? gather_words(base[0], index) : portable::gather_texels(base, shared, index);
 }
 
 // One shuffle instead of a shift and a mask: byte Shift / 8 of each lane to
@@ -645,20 +640,9 @@ SOFT_INLINE unsigned lane_bits(I8 mask)
 }
 
 using portable::byte_of;
+using portable::gather_pairs;
+using portable::gather_texels;
 using portable::gather_words;
-
-SOFT_INLINE U8 gather_texels(const uint32_t* const (&base)[QUADS], bool, I8 index)
-{
-    return gather_words(base[0], index); // one quad
-}
-
-SOFT_INLINE void gather_pairs(const uint32_t* const (&base)[QUADS], bool, I8 index, U8* left,
-                              U8* right)
-{
-    uint32_t at[LANES];
-    __builtin_memcpy(at, &index, sizeof at);
-    portable::gather_pairs(base, at, left, right);
-}
 
 SOFT_INLINE void gather_squares(const uint32_t* const (&stacked)[QUADS], I8 index, U8* t00, U8* t10,
                                 U8* t01, U8* t11)
@@ -688,35 +672,14 @@ using portable::at_least;
 using portable::at_most;
 using portable::byte_of;
 using portable::floor8;
+using portable::gather_pairs;
+using portable::gather_squares;
+using portable::gather_texels;
 using portable::gather_words;
 using portable::lane_bits;
 using portable::load_rows;
 using portable::negative_edges;
 using portable::store_rows;
-
-SOFT_INLINE U8 gather_texels(const uint32_t* const (&base)[QUADS], bool, I8 index)
-{
-    U8 out;
-    for (int i = 0; i < LANES; ++i)
-        out[i] = base[quad_of_lane(i)][index[i]];
-    return out;
-}
-
-SOFT_INLINE void gather_pairs(const uint32_t* const (&base)[QUADS], bool, I8 index, U8* left,
-                              U8* right)
-{
-    uint32_t at[LANES];
-    __builtin_memcpy(at, &index, sizeof at);
-    portable::gather_pairs(base, at, left, right);
-}
-
-SOFT_INLINE void gather_squares(const uint32_t* const (&stacked)[QUADS], I8 index, U8* t00, U8* t10,
-                                U8* t01, U8* t11)
-{
-    uint32_t at[LANES];
-    __builtin_memcpy(at, &index, sizeof at);
-    portable::gather_squares(stacked, at, t00, t10, t01, t11);
-}
 
 #endif
 
