@@ -46,9 +46,10 @@ TEST_F(Recorder, BoundResourcesOutliveTheirOwnersRelease)
     rec_->clear();
     EXPECT_EQ(g_device->DrawPrimitive(D3DPT_TRIANGLEFAN, 0, 2), D3D_OK);
     EXPECT_EQ(rec_->calls[0].vertices.size(), 4u);
-    // A draw past the buffer's end is recorded only as far as the buffer goes.
-    g_device->DrawPrimitive(D3DPT_TRIANGLELIST, 2, 5);
-    EXPECT_EQ(rec_->calls[1].vertices.size(), 2u);
+    // A draw past the buffer's end is recorded only as far as whole
+    // primitives in the buffer go.
+    g_device->DrawPrimitive(D3DPT_TRIANGLELIST, 1, 5);
+    EXPECT_EQ(rec_->calls[1].vertices.size(), 3u);
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "gfx/backend.h"
+#include "gfx/device_front.h"
 
 namespace
 {
@@ -286,18 +287,14 @@ class RecordDevice final : public IDirect3DDevice8
     std::vector<Vertex> consumed_vertices(D3DPRIMITIVETYPE type, UINT start, UINT count)
     {
         std::vector<Vertex> out;
-        uint64_t needed = 0;
-        if (type == D3DPT_TRIANGLELIST)
-            needed = uint64_t(count) * 3;
-        else if ((type == D3DPT_TRIANGLESTRIP || type == D3DPT_TRIANGLEFAN) && count > 0)
-            needed = uint64_t(count) + 2;
-        if (!stream_ || needed == 0 || stride_ < sizeof(Vertex))
+        if (!stream_ || stride_ < sizeof(Vertex))
             return out;
         uint64_t available = stream_->length() / stride_;
         if (start >= available)
             return out;
-        if (needed > available - start)
-            needed = available - start;
+        UINT needed = front_vertices_used(type, &count, size_t(available - start));
+        if (needed == 0)
+            return out;
         BYTE* data = nullptr;
         if (FAILED(stream_->inner()->Lock(0, 0, &data, D3DLOCK_READONLY)) || !data)
             return out;

@@ -67,26 +67,6 @@ class GlTexture final : public LeveledTexture<GlSurface>
     int base_level_ = 0;
 };
 
-// A vertex buffer lives in memory; draws stream the vertices they use into
-// the device's ring buffer. The memory is taken zeroed from the system, so an
-// untouched buffer costs no pages.
-class GlVertexBuffer final : public RefCounted<IDirect3DVertexBuffer8>
-{
-  public:
-    GlVertexBuffer(BYTE* bytes, UINT length) : bytes_(bytes), size_(length) {}
-    ~GlVertexBuffer() override;
-    HRESULT Lock(UINT offset, UINT size, BYTE** data, DWORD flags) override;
-    HRESULT Unlock() override;
-
-    const BYTE* data() const { return bytes_; }
-    size_t size() const { return size_; }
-
-  private:
-    BYTE* bytes_;
-    size_t size_;
-    bool locked_ = false;
-};
-
 // ---------------------------------------------------------------------------
 // Shader programs (gl_shader.cpp)
 

@@ -6,7 +6,6 @@
 // then its own mip chain, level by level; GL never derives levels itself).
 // The back buffer is read from the device's frame when it is locked, and a
 // write lock puts what was written back into the frame.
-#include <cstdlib>
 
 #include "gfx/gl/gl_internal.h"
 
@@ -97,29 +96,4 @@ GLuint GlTexture::prepare(int base_level)
         base_level_ = base_level;
     }
     return name_;
-}
-
-GlVertexBuffer::~GlVertexBuffer()
-{
-    std::free(bytes_);
-}
-
-HRESULT GlVertexBuffer::Lock(UINT offset, UINT size, BYTE** data, DWORD)
-{
-    if (!data || locked_)
-        return D3DERR_INVALIDCALL;
-    *data = nullptr;
-    if (offset > size_ || size > size_ - offset)
-        return D3DERR_INVALIDCALL;
-    *data = bytes_ + offset;
-    locked_ = true;
-    return D3D_OK;
-}
-
-HRESULT GlVertexBuffer::Unlock()
-{
-    if (!locked_)
-        return D3DERR_INVALIDCALL;
-    locked_ = false;
-    return D3D_OK;
 }

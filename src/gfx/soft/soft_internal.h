@@ -6,6 +6,7 @@
 
 #include "gfx/backend_objects.h"
 #include "gfx/d3d8.h"
+#include "gfx/device_front.h"
 #include "gfx/fixed_function.h"
 
 class SoftScene;
@@ -43,7 +44,6 @@ class SoftTexture final : public LeveledTexture<SoftSurface>
 
     int level_count() const { return static_cast<int>(levels_.size()); }
     const TexelLevel& level(int index) const { return levels_[size_t(index)]; }
-    D3DFORMAT format() const { return format_; }
 
     // A level's texels again with each row stacked on the next: texel (x, y)
     // beside (x, y + 1), for rows 0 to height - 2, so the four texels of a
@@ -74,7 +74,6 @@ class SoftTexture final : public LeveledTexture<SoftSurface>
   private:
     size_t index_of(const TexelLevel* level) const { return size_t(level - levels_.data()); }
 
-    D3DFORMAT format_;
     std::vector<TexelLevel> levels_;
     std::vector<std::vector<uint32_t>> stacked_; // per level
     std::vector<bool> stacked_current_;          // per level: stacked_ matches the texels
@@ -82,36 +81,11 @@ class SoftTexture final : public LeveledTexture<SoftSurface>
     bool clear_cells_current_ = false;
 };
 
-// Its bytes are taken zeroed from the system by the device, which answers
-// E_OUTOFMEMORY when they cannot be had; the buffer frees them.
-class SoftVertexBuffer final : public RefCounted<IDirect3DVertexBuffer8>
+// The texture bound to `stage`: always one of this backend's own.
+inline SoftTexture* soft_texture(const FrontState& state, int stage)
 {
-  public:
-    SoftVertexBuffer(BYTE* bytes, UINT length) : bytes_(bytes), size_(length) {}
-    ~SoftVertexBuffer() override;
-    HRESULT Lock(UINT offset, UINT size, BYTE** data, DWORD flags) override;
-    HRESULT Unlock() override;
-
-    const BYTE* data() const { return bytes_; }
-    size_t size() const { return size_; }
-
-  private:
-    BYTE* bytes_;
-    size_t size_;
-    bool locked_ = false;
-};
-
-// Everything a draw reads: the device's state at the time of the call. The
-// raw states are only stored here; a draw reads them through the
-// fixed-function description (soft_prepare_context).
-struct SoftState {
-    FfStates ff;
-    SoftTexture* texture[D3D_MAX_TEXTURE_STAGES];
-    Matrix world, view, proj;
-    SoftVertexBuffer* stream = nullptr;
-    UINT stride = 0;
-    DWORD fvf = 0;
-};
+    return static_cast<SoftTexture*>(state.texture[stage]);
+}
 
 // The render target a draw writes: colour and 16-bit depth, same size.
 struct SoftTarget {
@@ -121,10 +95,8 @@ struct SoftTarget {
     uint16_t* depth = nullptr;
 };
 
-// Draws `primitive_count` primitives of `type` from `vertices` (FVF 0x202
-// records, `stride` bytes apart, `vertex_count` of them available).
-void soft_draw(const SoftState& state, const SoftTarget& target, D3DPRIMITIVETYPE type,
-               const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count);
+// Draws a checked draw made under `state` straight into `target`.
+void soft_draw(const FrontState& state, const SoftTarget& target, const FrontDraw& draw);
 
 // A 16-bit target keeps 5, 6 and 5 bits of each channel: what it would show
 // of an X8R8G8B8 pixel.

@@ -80,30 +80,12 @@ static void draw_triangle(const Assembly& assembly, const ClipVertex& a, const C
     }
 }
 
-void soft_setup_draw(const SoftState& state, const SoftDrawContext& context, D3DPRIMITIVETYPE type,
-                     const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count,
+void soft_setup_draw(const FrontState& state, const SoftDrawContext& context, const FrontDraw& draw,
                      SoftTriangleSink sink, void* user)
 {
-    // How many vertices the primitives need; draw only what the buffer holds.
-    uint64_t needed;
-    switch (type) {
-    case D3DPT_TRIANGLELIST:
-        needed = uint64_t(primitive_count) * 3;
-        if (needed > vertex_count)
-            primitive_count = vertex_count / 3;
-        break;
-    case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN:
-        needed = uint64_t(primitive_count) + 2;
-        if (needed > vertex_count)
-            primitive_count = vertex_count >= 2 ? vertex_count - 2 : 0;
-        break;
-    default:
-        return; // points and lines are not drawn by this device
-    }
-    if (primitive_count == 0)
-        return;
-    UINT used = type == D3DPT_TRIANGLELIST ? primitive_count * 3 : primitive_count + 2;
+    const D3DPRIMITIVETYPE type = draw.type;
+    const UINT primitive_count = draw.primitive_count;
+    const UINT used = draw.vertex_count;
 
     // The terrain's draws all share their matrices: the product is kept for
     // the next draw with the same three.
@@ -126,7 +108,7 @@ void soft_setup_draw(const SoftState& state, const SoftDrawContext& context, D3D
     clip.resize(used);
     for (UINT i = 0; i < used; ++i) {
         Vertex vertex;
-        std::memcpy(&vertex, vertices + size_t(i) * stride, sizeof vertex);
+        std::memcpy(&vertex, draw.vertices + size_t(i) * draw.stride, sizeof vertex);
         transform(wvp, vertex, &clip[i]);
     }
 
@@ -157,11 +139,9 @@ static void raster_whole_target(void* context, const TriangleSetup& setup)
     soft_raster_triangle(draw, setup, 0, 0, draw.target.width, draw.target.height);
 }
 
-void soft_draw(const SoftState& state, const SoftTarget& target, D3DPRIMITIVETYPE type,
-               const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count)
+void soft_draw(const FrontState& state, const SoftTarget& target, const FrontDraw& draw)
 {
     SoftDrawContext context;
-    soft_prepare_context(state, target, &context);
-    soft_setup_draw(state, context, type, vertices, stride, vertex_count, primitive_count,
-                    raster_whole_target, &context);
+    soft_prepare_context(state, *draw.described, target, &context);
+    soft_setup_draw(state, context, draw, raster_whole_target, &context);
 }

@@ -66,17 +66,17 @@ struct SoftDrawContext {
     SoftTarget target;
 };
 
-void soft_prepare_context(const SoftState& state, const SoftTarget& target,
-                          SoftDrawContext* context);
+// The context of a draw made under `state` and described by `described`.
+void soft_prepare_context(const FrontState& state, const FfDraw& described,
+                          const SoftTarget& target, SoftDrawContext* context);
 
 // Receives the set-up triangles of a draw, one call each, in submission order.
 typedef void (*SoftTriangleSink)(void* user, const TriangleSetup& setup);
 
 // Transforms, assembles, clips and sets up the primitives of one draw (made
 // under `state`, described by `context`) and hands every triangle that covers
-// a pixel centre to `sink`. The arguments are those of soft_draw.
-void soft_setup_draw(const SoftState& state, const SoftDrawContext& context, D3DPRIMITIVETYPE type,
-                     const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count,
+// a pixel centre to `sink`.
+void soft_setup_draw(const FrontState& state, const SoftDrawContext& context, const FrontDraw& draw,
                      SoftTriangleSink sink, void* user);
 
 // Rasterizes the part of a set-up triangle inside [x0, x1) x [y0, y1).

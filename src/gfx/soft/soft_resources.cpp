@@ -4,7 +4,6 @@
 // lock of a surface that queued draws use goes through their scene first;
 // vertex buffers need no such care, as draws read their vertices when they
 // are made.
-#include <cstdlib>
 
 #include "gfx/soft/soft_internal.h"
 #include "gfx/soft/soft_scene.h"
@@ -27,7 +26,6 @@ HRESULT SoftSurface::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD fl
 }
 
 SoftTexture::SoftTexture(int width, int height, int levels, D3DFORMAT format, D3DPOOL pool)
-    : format_(format)
 {
     make_level_chain(&levels_, width, height, levels);
     for (TexelLevel& level : levels_)
@@ -111,29 +109,4 @@ std::vector<uint32_t> SoftTexture::take_clear_cells()
 {
     clear_cells_current_ = false;
     return std::move(clear_cells_);
-}
-
-SoftVertexBuffer::~SoftVertexBuffer()
-{
-    std::free(bytes_);
-}
-
-HRESULT SoftVertexBuffer::Lock(UINT offset, UINT size, BYTE** data, DWORD)
-{
-    if (!data || locked_)
-        return D3DERR_INVALIDCALL;
-    *data = nullptr;
-    if (offset > size_ || size > size_ - offset)
-        return D3DERR_INVALIDCALL;
-    *data = bytes_ + offset;
-    locked_ = true;
-    return D3D_OK;
-}
-
-HRESULT SoftVertexBuffer::Unlock()
-{
-    if (!locked_)
-        return D3DERR_INVALIDCALL;
-    locked_ = false;
-    return D3D_OK;
 }

@@ -133,28 +133,26 @@ static bool shades_as(const SoftFastDraw& last, const SoftDrawContext& context)
     return true;
 }
 
-void SoftScene::add_draw(const SoftState& state, const SoftDrawContext& context,
-                         D3DPRIMITIVETYPE type, const BYTE* vertices, UINT stride,
-                         UINT vertex_count, UINT primitive_count)
+void SoftScene::add_draw(const FrontState& state, const SoftDrawContext& context,
+                         const FrontDraw& draw)
 {
     const SoftLevelChain* chains[FF_STAGES] = {};
     for (int s = 0; s < FF_STAGES; ++s)
         if (context.texture[s])
-            chains[s] = hold_texture(state.texture[s]);
+            chains[s] = hold_texture(soft_texture(state, s));
     std::vector<SoftFastDraw>& draws = open_->draws;
     const bool shared = !draws.empty() && shades_as(draws.back(), context);
     if (!shared) {
         draws.emplace_back();
         soft_fast_prepare(context, chains, &draws.back());
         if (soft_fast_wants_clear_cells(draws.back())) {
-            const TexelLevel& top = state.texture[0]->level(0);
-            soft_fast_use_clear_cells(&draws.back(), state.texture[0]->clear_cells(), top.width,
-                                      top.height);
+            SoftTexture* texture = soft_texture(state, 0);
+            const TexelLevel& top = texture->level(0);
+            soft_fast_use_clear_cells(&draws.back(), texture->clear_cells(), top.width, top.height);
         }
     }
     size_t before = open_->triangles.size();
-    soft_setup_draw(state, context, type, vertices, stride, vertex_count, primitive_count,
-                    bin_triangle, this);
+    soft_setup_draw(state, context, draw, bin_triangle, this);
     if (!shared && open_->triangles.size() == before)
         draws.pop_back(); // nothing to draw
 }

@@ -86,8 +86,7 @@ class SoftScene
 
     // Sets up the draw and queues its triangles. The context is copied, and
     // the textures it samples are held until the frame is rendered.
-    void add_draw(const SoftState& state, const SoftDrawContext& context, D3DPRIMITIVETYPE type,
-                  const BYTE* vertices, UINT stride, UINT vertex_count, UINT primitive_count);
+    void add_draw(const FrontState& state, const SoftDrawContext& context, const FrontDraw& draw);
 
     // Queues a clear of the whole target. Draws already queued are rendered
     // first, so the clear lands after them.

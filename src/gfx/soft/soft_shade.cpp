@@ -265,18 +265,12 @@ uint16_t depth_value(float z)
 
 } // namespace
 
-void soft_prepare_context(const SoftState& state, const SoftTarget& target,
-                          SoftDrawContext* context)
+void soft_prepare_context(const FrontState& state, const FfDraw& described,
+                          const SoftTarget& target, SoftDrawContext* context)
 {
-    FfTexture textures[FF_STAGES];
-    for (int s = 0; s < FF_STAGES; ++s) {
-        const SoftTexture* texture = state.texture[s];
-        textures[s].present = texture && texture->level_count() > 0;
-        textures[s].has_alpha = texture && texture->format() == D3DFMT_A8R8G8B8;
-    }
-    ff_describe(state.ff, textures, state.proj, &context->draw);
+    context->draw = described;
     for (int s = 0; s < FF_STAGES; ++s)
-        context->texture[s] = context->draw.key.stage[s].sampled ? state.texture[s] : nullptr;
+        context->texture[s] = described.key.stage[s].sampled ? soft_texture(state, s) : nullptr;
     context->target = target;
 }
 
