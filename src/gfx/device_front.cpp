@@ -291,6 +291,7 @@ HRESULT DeviceFront::DrawPrimitive(D3DPRIMITIVETYPE type, UINT start_vertex, UIN
     UINT vertex_count = front_vertices_used(type, &primitive_count, available - start_vertex);
     if (vertex_count == 0)
         return D3D_OK;
+    bool anew = described_stale_;
     if (described_stale_) {
         FfTexture textures[FF_STAGES];
         for (int stage = 0; stage < FF_STAGES; ++stage)
@@ -299,7 +300,7 @@ HRESULT DeviceFront::DrawPrimitive(D3DPRIMITIVETYPE type, UINT start_vertex, UIN
         described_stale_ = false;
     }
     draw(FrontDraw{type, s.stream->data() + size_t(start_vertex) * s.stride, s.stride, vertex_count,
-                   primitive_count, &described_});
+                   primitive_count, &described_, anew});
     return D3D_OK;
 }
 

@@ -62,6 +62,7 @@ struct FrontDraw {
     UINT vertex_count;    // exactly what the primitives use
     UINT primitive_count; // at least one
     const FfDraw* described;
+    bool described_anew; // the description changed since the last draw reached the backend
 };
 
 class DeviceFront : public RefCounted<IDirect3DDevice8>

@@ -129,6 +129,7 @@ class SoftDevice final : public DeviceFront
     SoftScene* queue_ = nullptr; // the scene a lock of the back buffer renders first, if any
     SoftSurface back_surface_;
     std::unique_ptr<SoftScene> scene_; // null on the reference device
+    SoftDrawContext context_;          // of the tiled device's last draw
 };
 
 class SoftDirect3D final : public Direct3DFront
@@ -233,9 +234,9 @@ void SoftDevice::draw(const FrontDraw& draw)
         soft_draw(state(), target(), draw);
         return;
     }
-    SoftDrawContext context;
-    soft_prepare_context(state(), *draw.described, target(), &context);
-    scene_->add_draw(state(), context, draw);
+    if (draw.described_anew)
+        soft_prepare_context(state(), *draw.described, target(), &context_);
+    scene_->add_draw(state(), context_, draw);
 }
 
 } // namespace
