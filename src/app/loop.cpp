@@ -1,6 +1,8 @@
 // Frame loop. Owns the scene table it runs and the run controls; it is the
 // only writer of the frame clock (base/clock.cpp owns those globals). One
-// thread, no sleeping: each iteration takes at most one window message,
+// thread, no sleeping. The loop is a step per frame, so a platform that
+// hands out frames itself (a browser's animation frames) runs the same
+// iterations the native loop does: each takes at most one window message,
 // polls the mouse, advances the clock, updates the scene and renders a
 // frame; the only wait is the device's own presentation. Everything below
 // reads time from g_time and g_frame_dt, never from a clock of its own, so a
@@ -26,6 +28,7 @@ static int s_scene_index = 0;
 
 static uint32_t s_loop_start_ticks = 0;
 static uint32_t s_frame_ticks = 0;
+static double s_replay_clock = 0.0; // the replayed flight's clock
 
 int g_loop_max_frames = 0;
 double g_loop_fixed_step = 0.0;
@@ -115,39 +118,51 @@ static void after_frame()
     run_options_after_frame(g_frame_count);
 }
 
-void run_main_loop()
+void loop_begin()
 {
-    double replay_clock = 0.0;
+    s_replay_clock = 0.0;
     s_loop_start_ticks = sys_ticks();
     s_frame_ticks = s_loop_start_ticks;
-    while (!g_quit) {
-        MSG msg;
-        if (sys_peek_message(g_hwnd, &msg))
-            main_wnd_proc(msg.hwnd, msg.message, msg.wParam, msg.lParam);
-        if (g_replaying && g_replay_next >= g_replay_frames.size()) {
-            g_quit = 1; // the flight is over, and so is the run
-            break;
-        }
-        double frame_start = sys_seconds();
-        s_frame_ticks = sys_ticks();
-        in_poll();
-        float seconds;
-        if (g_replaying) {
-            replay_frame(&replay_clock, &seconds);
-        } else {
-            seconds = next_frame_seconds();
-        }
-        if (g_recording_file) {
-            RecordedFrame frame = {seconds - g_clock, g_mouse_dx, g_mouse_dy, g_mouse_buttons};
-            recording_write_frame(g_recording_file, frame);
-        }
-        scene_tick(seconds);
-        render_frame();
-        ++g_frame_count;
-        run_options_frame_timed(frame_start, sys_seconds());
-        after_frame();
-        if (g_loop_max_frames > 0 && g_frame_count >= g_loop_max_frames)
-            g_quit = 1;
+}
+
+bool loop_step()
+{
+    if (g_quit)
+        return false;
+    MSG msg;
+    if (sys_peek_message(g_hwnd, &msg))
+        main_wnd_proc(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+    if (g_replaying && g_replay_next >= g_replay_frames.size()) {
+        g_quit = 1; // the flight is over, and so is the run
+        return false;
+    }
+    double frame_start = sys_seconds();
+    s_frame_ticks = sys_ticks();
+    in_poll();
+    float seconds;
+    if (g_replaying) {
+        replay_frame(&s_replay_clock, &seconds);
+    } else {
+        seconds = next_frame_seconds();
+    }
+    if (g_recording_file) {
+        RecordedFrame frame = {seconds - g_clock, g_mouse_dx, g_mouse_dy, g_mouse_buttons};
+        recording_write_frame(g_recording_file, frame);
+    }
+    scene_tick(seconds);
+    render_frame();
+    ++g_frame_count;
+    run_options_frame_timed(frame_start, sys_seconds());
+    after_frame();
+    if (g_loop_max_frames > 0 && g_frame_count >= g_loop_max_frames)
+        g_quit = 1;
+    return !g_quit;
+}
+
+void run_main_loop()
+{
+    loop_begin();
+    while (loop_step()) {
     }
 }
 

@@ -17,7 +17,12 @@ extern int64_t g_frame_count; // frames rendered so far
 
 // Selects scene 0 and runs its init.
 void scene_start();
-// Runs frames until g_quit is set.
+// Starts the frame clock; once before the first step.
+void loop_begin();
+// One iteration: a window message, the mouse, the clock, the scene, a frame.
+// False once the run is over (g_quit is set).
+bool loop_step();
+// Runs steps until g_quit is set.
 void run_main_loop();
 // Advances the clock to `seconds` and runs the scene's update as many times
 // as its entry asks.

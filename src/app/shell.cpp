@@ -112,9 +112,13 @@ static void apply_run_controls(const LaunchOptions& options)
     g_loop_fixed_step = options.fixed_step;
 }
 
-int storm_main(int argc, const char* const* argv)
+// The launch options of the run, kept from start to finish.
+static LaunchOptions s_options;
+
+int storm_start(int argc, const char* const* argv)
 {
-    LaunchOptions options;
+    LaunchOptions& options = s_options;
+    options = LaunchOptions{};
     std::string classic;
     switch (parse_long_options(argc, argv, &options, &classic, stdout, stderr)) {
     case OptionsResult::EXIT_OK:
@@ -164,7 +168,17 @@ int storm_main(int argc, const char* const* argv)
 
     scene_set_table(&STORM_SCENE, 1);
     scene_start();
-    run_main_loop();
+    loop_begin();
+    return STORM_RUNNING;
+}
+
+bool storm_frame()
+{
+    return loop_step();
+}
+
+int storm_finish()
+{
     scene_stop();
 
     snd_deinit();
@@ -175,8 +189,18 @@ int storm_main(int argc, const char* const* argv)
     sys_shutdown();
 
     run_options_end(g_width, g_height);
-    if (options.headless)
+    if (s_options.headless)
         std::printf("storm: rendered %lld frames headless; the start-up trace is in debug.log\n",
                     static_cast<long long>(g_frame_count));
     return 0;
+}
+
+int storm_main(int argc, const char* const* argv)
+{
+    int started = storm_start(argc, argv);
+    if (started != STORM_RUNNING)
+        return started;
+    while (storm_frame()) {
+    }
+    return storm_finish();
 }
