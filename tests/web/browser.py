@@ -45,9 +45,11 @@ CHROMIUM_FLAGS = [
     # Chromium refuses to start as root with its sandbox, and the test
     # machines run as root. Pages served here are our own build.
     "--no-sandbox",
-    # Without a GPU, WebGL runs on SwiftShader through ANGLE; Chromium only
-    # allows that software path when asked to explicitly.
+    # WebGL on SwiftShader (software, through ANGLE) whether or not the
+    # machine has a GPU, so screenshots come out the same everywhere.
     "--use-angle=swiftshader",
+    # Chromium is withdrawing software WebGL unless this is given; the
+    # installed version still allows it without, a later one may not.
     "--enable-unsafe-swiftshader",
     # A fresh profile each run: no first-run pages, sync or update pings that
     # would slow start-up or reach the network.
