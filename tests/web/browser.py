@@ -733,7 +733,8 @@ def main(argv=None):
             try:
                 browser.goto(args.url)
                 if args.wait_for:
-                    browser.wait_for(args.wait_for)
+                    value = browser.wait_for(args.wait_for)
+                    print(f"{args.wait_for} -> {json.dumps(value)}")
                 else:
                     browser.idle(0.5)  # let start-up scripts log
             except BrowserError as error:
