@@ -12,7 +12,7 @@ ARGS       ?= -w
 TEST_ENV   := SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
 CTEST      := $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
 
-.PHONY: run test deps test-deps build format format-check unit-test asan-test tsan-test \
+.PHONY: run test deps test-deps web-deps web web-run build format format-check unit-test asan-test tsan-test \
 	clang-test fuzz-test clean
 
 deps:
@@ -29,6 +29,23 @@ build: deps
 
 run: build
 	@./scripts/run.sh $(BUILD)/storm $(ARGS)
+
+# The browser build in build-web/: storm.html with its JavaScript,
+# WebAssembly and data (the data set comes from the native build). Debian's
+# emscripten needs Debian's node modules on NODE_PATH.
+WEB_BUILD  ?= build-web
+WEB_ENV    := NODE_PATH=/usr/share/nodejs
+web-deps:
+	@./scripts/install-deps.sh web
+
+web: build web-deps
+	@[ -f $(WEB_BUILD)/CMakeCache.txt ] || $(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD) \
+		$(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DSTORM_WEB_DATA=$(abspath $(BUILD))/data.pak
+	$(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS) --target storm
+
+# Serves build-web/ on 127.0.0.1 with the headers a threaded page needs.
+web-run: web
+	python3 scripts/serve-web.py $(WEB_BUILD)
 
 # Every test: the formatting, the unit suite with the golden frames and the
 # program in a real X server, the same (but X) under AddressSanitizer and

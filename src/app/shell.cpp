@@ -169,7 +169,7 @@ int storm_start(int argc, const char* const* argv)
     scene_set_table(&STORM_SCENE, 1);
     scene_start();
     loop_begin();
-    return STORM_RUNNING;
+    return SYS_RUNNING;
 }
 
 bool storm_frame()
@@ -197,10 +197,5 @@ int storm_finish()
 
 int storm_main(int argc, const char* const* argv)
 {
-    int started = storm_start(argc, argv);
-    if (started != STORM_RUNNING)
-        return started;
-    while (storm_frame()) {
-    }
-    return storm_finish();
+    return sys_run(SysProgram{storm_start, storm_frame, storm_finish}, argc, argv);
 }

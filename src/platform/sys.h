@@ -31,6 +31,20 @@ constexpr uintptr_t WA_ACTIVE = 1;
 constexpr int ICON_MAIN = 101;
 constexpr int ICON_SIZE = 32;
 
+// A program in three parts: start (an exit code, or SYS_RUNNING to go on to
+// frames), one frame (false once the run is over) and finish (the exit code).
+constexpr int SYS_RUNNING = -1;
+struct SysProgram {
+    int (*start)(int argc, const char* const* argv);
+    bool (*frame)();
+    int (*finish)();
+};
+
+// Runs the program: natively frame after frame until one returns false, then
+// its finish, whose code is returned. In a browser the frames come with the
+// page's animation frames and this returns as soon as they are scheduled.
+int sys_run(const SysProgram& program, int argc, const char* const* argv);
+
 // Brings up the platform: events and timer always, video unless headless.
 // Returns 0 with a message on stderr when a window was wanted but no display
 // can be opened.

@@ -43,6 +43,16 @@ static void follow_focus(SysWindow* window, bool active)
 static void sys_present_pixels(HWND window, const uint32_t* pixels, int width, int height,
                                int pitch_bytes);
 
+int sys_run(const SysProgram& program, int argc, const char* const* argv)
+{
+    int started = program.start(argc, argv);
+    if (started != SYS_RUNNING)
+        return started;
+    while (program.frame()) {
+    }
+    return program.finish();
+}
+
 int sys_init(bool headless)
 {
     // Relative motion in the device's own units, however the frame is scaled

@@ -1,0 +1,275 @@
+// The browser platform layer, on emscripten's html5.h. The window is the
+// page's canvas: the software renderer's frames are put into it at the back
+// buffer's size, and the page's style scales it to the window with its own
+// proportions (letterboxed). Frames come with the browser's animation frames
+// (sys_run), so the page never blocks.
+//
+// The mouse is held through pointer lock, taken on a click on the canvas and
+// given back with Escape (which the browser keeps for itself: it never ends
+// the program here). While it is held the camera steers as in full screen;
+// taking and losing it reach the program as the window's activation, so
+// movement made while it was free is never replayed. "F" toggles full screen.
+#include "platform/sys.h"
+
+#include <emscripten.h>
+#include <emscripten/html5.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "gfx/backend.h"
+#include "input/dinput.h"
+#include "platform/platform_internal.h"
+#include "snd/snd_output.h"
+
+namespace
+{
+
+constexpr const char* CANVAS = "#canvas";
+
+bool s_initialised = false;
+bool s_headless = true;
+SysWindow s_window;
+std::vector<uint32_t> s_rgba; // the frame in the canvas's byte order
+
+// Messages waiting for the program, oldest first; a browser delivers events
+// between frames, the program takes one a frame.
+constexpr int QUEUE_SIZE = 64;
+MSG s_queue[QUEUE_SIZE];
+int s_queue_first = 0;
+int s_queue_count = 0;
+
+void post(uint32_t message, uintptr_t wparam)
+{
+    if (s_queue_count == QUEUE_SIZE)
+        return; // a program that stopped taking messages loses the newest
+    s_queue[(s_queue_first + s_queue_count) % QUEUE_SIZE] = MSG{&s_window, message, wparam, 0};
+    ++s_queue_count;
+}
+
+DWORD now_ms()
+{
+    return DWORD(uint64_t(emscripten_get_now()));
+}
+
+bool pointer_locked()
+{
+    EmscriptenPointerlockChangeEvent state;
+    return emscripten_get_pointerlock_status(&state) == EMSCRIPTEN_RESULT_SUCCESS &&
+           state.isActive;
+}
+
+// The DOM counts buttons left, middle, right; DirectInput left, right, middle.
+int button_index(unsigned short dom_button)
+{
+    switch (dom_button) {
+    case 0:
+        return 0;
+    case 1:
+        return 2;
+    case 2:
+        return 1;
+    default:
+        return -1;
+    }
+}
+
+EM_BOOL on_mouse(int type, const EmscriptenMouseEvent* event, void*)
+{
+    if (type == EMSCRIPTEN_EVENT_MOUSEDOWN && !pointer_locked()) {
+        // The first click takes the pointer; it steers nothing itself.
+        emscripten_request_pointerlock(CANVAS, EM_TRUE);
+        return EM_TRUE;
+    }
+    if (!pointer_locked())
+        return EM_FALSE;
+    if (type == EMSCRIPTEN_EVENT_MOUSEMOVE) {
+        di_mouse_motion(int32_t(event->movementX), int32_t(event->movementY), now_ms());
+    } else {
+        int index = button_index(event->button);
+        if (index >= 0)
+            di_mouse_button(index, type == EMSCRIPTEN_EVENT_MOUSEDOWN, now_ms());
+    }
+    return EM_TRUE;
+}
+
+EM_BOOL on_pointer_lock(int, const EmscriptenPointerlockChangeEvent* event, void*)
+{
+    di_window_focus(event->isActive);
+    post(WM_ACTIVATE, event->isActive ? WA_ACTIVE : WA_INACTIVE);
+    return EM_TRUE;
+}
+
+EM_BOOL on_key(int type, const EmscriptenKeyboardEvent* event, void*)
+{
+    if (type != EMSCRIPTEN_EVENT_KEYDOWN || event->repeat)
+        return EM_FALSE;
+    if (event->keyCode == 'F') {
+        EmscriptenFullscreenChangeEvent state;
+        if (emscripten_get_fullscreen_status(&state) == EMSCRIPTEN_RESULT_SUCCESS &&
+            state.isFullscreen) {
+            emscripten_exit_fullscreen();
+        } else {
+            EmscriptenFullscreenStrategy strategy = {};
+            strategy.scaleMode = EMSCRIPTEN_FULLSCREEN_SCALE_ASPECT;
+            strategy.canvasResolutionScaleMode = EMSCRIPTEN_FULLSCREEN_CANVAS_SCALE_NONE;
+            strategy.filteringMode = EMSCRIPTEN_FULLSCREEN_FILTERING_DEFAULT;
+            emscripten_request_fullscreen_strategy(CANVAS, EM_TRUE, &strategy);
+        }
+        return EM_TRUE;
+    }
+    return EM_FALSE; // Escape, F12 and the rest stay the browser's
+}
+
+void attach_input()
+{
+    di_attach_mouse(true);
+    emscripten_set_mousedown_callback(CANVAS, nullptr, EM_TRUE, on_mouse);
+    emscripten_set_mouseup_callback(CANVAS, nullptr, EM_TRUE, on_mouse);
+    emscripten_set_mousemove_callback(CANVAS, nullptr, EM_TRUE, on_mouse);
+    emscripten_set_pointerlockchange_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE,
+                                              on_pointer_lock);
+    emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, on_key);
+}
+
+void detach_input()
+{
+    emscripten_set_mousedown_callback(CANVAS, nullptr, EM_TRUE, nullptr);
+    emscripten_set_mouseup_callback(CANVAS, nullptr, EM_TRUE, nullptr);
+    emscripten_set_mousemove_callback(CANVAS, nullptr, EM_TRUE, nullptr);
+    emscripten_set_pointerlockchange_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE,
+                                              nullptr);
+    emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, nullptr);
+    di_attach_mouse(false);
+}
+
+// clang-format off
+EM_JS(void, show_rgba, (const void* pixels, int width, int height), {
+    const canvas = Module['canvas'];
+    if (canvas.width != width || canvas.height != height) {
+        canvas.width = width;
+        canvas.height = height;
+    }
+    const context = canvas.getContext('2d');
+    const bytes = HEAPU8.subarray(pixels, pixels + width * height * 4);
+    const image = context.createImageData(width, height);
+    image.data.set(bytes);
+    context.putImageData(image, 0, 0);
+    Module['framesShown'] = (Module['framesShown'] | 0) + 1;
+});
+// clang-format on
+
+// Puts a finished X8R8G8B8 frame into the canvas, whose bytes run R, G, B, A.
+void present_pixels(HWND window, const uint32_t* pixels, int width, int height, int pitch_bytes)
+{
+    if (!window || s_headless || !pixels || width <= 0 || height <= 0)
+        return;
+    s_rgba.resize(size_t(width) * size_t(height));
+    for (int y = 0; y < height; ++y) {
+        const uint32_t* row = pixels + size_t(y) * size_t(pitch_bytes / 4);
+        uint32_t* out = s_rgba.data() + size_t(y) * size_t(width);
+        for (int x = 0; x < width; ++x) {
+            uint32_t p = row[x];
+            out[x] = 0xFF000000u | (p & 0x0000FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16);
+        }
+    }
+    show_rgba(s_rgba.data(), width, height);
+}
+
+const SysProgram* s_program = nullptr;
+
+// clang-format off
+EM_JS(void, report_end, (int code), {
+    if (Module['onStormEnd'])
+        Module['onStormEnd'](code);
+});
+// clang-format on
+
+void run_frame()
+{
+    if (s_program->frame())
+        return;
+    emscripten_cancel_main_loop();
+    report_end(s_program->finish());
+}
+
+} // namespace
+
+int sys_run(const SysProgram& program, int argc, const char* const* argv)
+{
+    int started = program.start(argc, argv);
+    if (started != SYS_RUNNING) {
+        report_end(started);
+        return started;
+    }
+    static SysProgram kept;
+    kept = program;
+    s_program = &kept;
+    emscripten_set_main_loop(run_frame, 0, EM_FALSE);
+    return 0;
+}
+
+int sys_init(bool headless)
+{
+    s_headless = headless;
+    s_initialised = true;
+    if (!headless) {
+        gfx_set_present_target(present_pixels);
+        snd_set_output(sys_audio_output());
+        attach_input();
+    }
+    return 1;
+}
+
+void sys_shutdown()
+{
+    if (!s_initialised)
+        return;
+    if (!s_headless) {
+        detach_input();
+        snd_set_output(nullptr);
+        gfx_set_present_target(nullptr);
+    }
+    s_initialised = false;
+    s_headless = true;
+}
+
+uint32_t sys_ticks()
+{
+    return uint32_t(uint64_t(emscripten_get_now()));
+}
+
+double sys_seconds()
+{
+    return emscripten_get_now() / 1000.0;
+}
+
+HWND sys_create_window(const char*, int width, int height, bool fullscreen)
+{
+    s_window = SysWindow{};
+    s_window.fullscreen = fullscreen;
+    s_window.outer_width = width;
+    s_window.outer_height = height;
+    return &s_window;
+}
+
+void sys_show_window(HWND) {}
+
+int sys_peek_message(HWND, MSG* msg)
+{
+    if (s_queue_count == 0)
+        return 0;
+    *msg = s_queue[s_queue_first];
+    s_queue_first = (s_queue_first + 1) % QUEUE_SIZE;
+    --s_queue_count;
+    return 1;
+}
+
+// The browser paces the frames; there is nothing to wait for or to choose.
+void sys_set_present_wait(bool) {}
+void sys_set_gl_window(bool) {}
+
+const char* sys_executable_dir()
+{
+    return ""; // the data set lies in the page's file system, at its root
+}
