@@ -5,16 +5,18 @@
 // backend can be held to the same results. Each case runs on the reference
 // device, on the tiled device with one thread and on the tiled device with
 // small tiles and several threads, so every triangle crosses tile edges.
+#include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
+#include <memory>
 
-#include "gfx_test_util.h"
+#include "canvas.h"
+#include "gfx/soft/soft_device.h"
 
 namespace
 {
 
-constexpr int W = 64; // GfxTest's back buffer
+constexpr int W = 64;
 constexpr int H = 48;
 constexpr uint32_t WHITE = 0xFFFFFF;
 
@@ -24,130 +26,61 @@ const auto at = [](float x, float y, float z = 1.0f, float u = 0, float v = 0) {
 
 struct RasterDevice {
     const char* name;
-    const char* backend;
+    bool reference;
     int threads;
     int tile_size;
 };
 
 const RasterDevice RASTER_DEVICES[] = {
-    {"Reference", "ref", 0, 0},
-    {"TiledOneThread", "soft", 1, 64},
-    {"SmallTilesThreeThreads", "soft", 3, 16},
+    {"Reference", true, 0, 0},
+    {"TiledOneThread", false, 1, 64},
+    {"SmallTilesThreeThreads", false, 3, 16},
 };
 
-class SoftRaster : public GfxTest, public ::testing::WithParamInterface<RasterDevice>
+class SoftRaster : public ::testing::TestWithParam<RasterDevice>
 {
   protected:
-    void configure() override
-    {
-        gfx_select_backend(GetParam().backend);
-        soft_config().threads = GetParam().threads;
-        soft_config().tile_size = GetParam().tile_size;
-    }
-
     void SetUp() override
     {
-        GfxTest::SetUp();
-        device_ = record_inner(g_device);
-        ASSERT_EQ(device_->CreateVertexBuffer(256 * sizeof(Vertex), 0, VERTEX_FVF, D3DPOOL_DEFAULT,
-                                              &buffer_),
-                  D3D_OK);
-        device_->SetStreamSource(0, buffer_, sizeof(Vertex));
-        device_->SetVertexShader(VERTEX_FVF);
+        soft_config_reset();
+        soft_config().threads = GetParam().threads;
+        soft_config().tile_size = GetParam().tile_size;
+        c_ = std::make_unique<Canvas>(GetParam().reference ? soft_create_reference_direct3d()
+                                                           : soft_create_direct3d(),
+                                      W, H, D3DFMT_X8R8G8B8, nullptr, true);
+        device_ = c_->device;
         device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
         clear(0);
-        // One unit per pixel, origin bottom-left, as the program's 2D pass.
-        Matrix m;
-        device_->SetTransform(D3DTS_VIEW, mat_translation(&m, 0, 0, 0));
-        device_->SetTransform(D3DTS_PROJECTION, mat_ortho_lh(&m, float(W), float(H), 0, 2));
-        device_->SetTransform(D3DTS_WORLD, mat_translation(&m, -W / 2.0f, -H / 2.0f, 0));
+        c_->ortho();
     }
-
     void TearDown() override
     {
-        for (IDirect3DTexture8* t : textures_)
-            t->Release();
-        if (buffer_)
-            buffer_->Release();
-        GfxTest::TearDown();
-    }
-
-    // A perspective camera at the origin looking down +z.
-    void set_3d()
-    {
-        Matrix m;
-        device_->SetTransform(D3DTS_WORLD, mat_translation(&m, 0, 0, 0));
-        device_->SetTransform(D3DTS_VIEW, &m);
-        mat_perspective_fov_lh(&m, 3.14159265f / 2.0f, float(W) / float(H), 0.1f, 100.0f);
-        device_->SetTransform(D3DTS_PROJECTION, &m);
+        c_.reset();
+        soft_config_reset();
     }
 
     void clear(uint32_t colour)
     {
         device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, colour, 1.0f, 0);
     }
-
     IDirect3DTexture8* texture(int w, std::vector<uint32_t> texels) // one row
     {
-        IDirect3DTexture8* t = nullptr;
-        EXPECT_EQ(device_->CreateTexture(w, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
-        for (int x = 0; x < w; ++x)
-            write_texel(t, 0, x, 0, texels[size_t(x)]);
-        textures_.push_back(t);
-        return t;
+        return c_->texture(w, 1, 1, [texels](int, int x, int) { return texels[size_t(x)]; });
     }
-
-    // A square texture with its whole mip chain, every level one colour.
-    IDirect3DTexture8* mipmapped(int size, const std::vector<uint32_t>& level_colours)
+    void solid(uint32_t colour) { c_->solid(colour); }
+    void draw(D3DPRIMITIVETYPE type, const std::vector<Vertex>& vertices, int count = -1)
     {
-        IDirect3DTexture8* t = nullptr;
-        EXPECT_EQ(device_->CreateTexture(size, size, 0, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &t),
-                  D3D_OK);
-        EXPECT_EQ(t->GetLevelCount(), level_colours.size());
-        for (UINT level = 0; level < t->GetLevelCount(); ++level) {
-            D3DLOCKED_RECT lock;
-            EXPECT_EQ(t->LockRect(level, &lock, nullptr, 0), D3D_OK);
-            int side = size >> level;
-            for (int y = 0; y < side; ++y)
-                for (int x = 0; x < side; ++x)
-                    reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lock.pBits) +
-                                                y * lock.Pitch)[x] = level_colours[level];
-            t->UnlockRect(level);
-        }
-        textures_.push_back(t);
-        return t;
+        c_->draw(type, vertices, count);
     }
-
-    // Draws in a flat colour: stage 0 selects a one-texel texture.
-    void solid(uint32_t colour)
-    {
-        device_->SetTexture(0, texture(1, {colour}));
-        device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    }
-
-    void draw(D3DPRIMITIVETYPE type, const std::vector<Vertex>& vertices, UINT count)
-    {
-        BYTE* data = nullptr;
-        ASSERT_EQ(buffer_->Lock(0, 0, &data, 0), D3D_OK);
-        std::memcpy(data, vertices.data(), vertices.size() * sizeof(Vertex));
-        buffer_->Unlock();
-        device_->DrawPrimitive(type, 0, count);
-    }
-
     void quad2d(float x0, float y0, float x1, float y1, float z = 1.0f, float u1 = 1)
     {
-        draw(D3DPT_TRIANGLEFAN,
-             {at(x0, y0, z, 0, 1), at(x1, y0, z, u1, 1), at(x1, y1, z, u1, 0), at(x0, y1, z, 0, 0)},
-             2);
+        c_->quad2d(x0, y0, x1, y1, 0, 1, u1, 0, z);
     }
 
     // The back buffer's colours, rows top first.
     std::vector<uint32_t> frame()
     {
-        device_->Present(nullptr, nullptr, nullptr, nullptr);
-        int w = 0, h = 0;
-        const uint32_t* pixels = soft_device_pixels(device_, &w, &h);
-        std::vector<uint32_t> out(pixels, pixels + W * H);
+        std::vector<uint32_t> out = c_->back_buffer();
         for (uint32_t& v : out)
             v &= 0xFFFFFFu;
         return out;
@@ -159,9 +92,8 @@ class SoftRaster : public GfxTest, public ::testing::WithParamInterface<RasterDe
         return int(std::count(f.begin(), f.end(), colour));
     }
 
+    std::unique_ptr<Canvas> c_;
     IDirect3DDevice8* device_ = nullptr;
-    IDirect3DVertexBuffer8* buffer_ = nullptr;
-    std::vector<IDirect3DTexture8*> textures_;
 };
 
 TEST_P(SoftRaster, QuadsCoverExactlyTheirPixelsAndSharedEdgesAreDrawnOnce)
@@ -185,10 +117,9 @@ TEST_P(SoftRaster, QuadsCoverExactlyTheirPixelsAndSharedEdgesAreDrawnOnce)
         float a = float(i) * 3.14159265f / 3.0f;
         fan.push_back(at(20.3f + 15.1f * std::cos(a), 21.7f + 13.9f * std::sin(a)));
     }
-    draw(D3DPT_TRIANGLEFAN, fan, 6);
+    draw(D3DPT_TRIANGLEFAN, fan);
     // A diagonal through pixel centres: each centre on it belongs to one side.
-    draw(D3DPT_TRIANGLELIST, {at(40, 0), at(56, 0), at(56, 16), at(40, 0), at(56, 16), at(40, 16)},
-         2);
+    draw(D3DPT_TRIANGLELIST, {at(40, 0), at(56, 0), at(56, 16), at(40, 0), at(56, 16), at(40, 16)});
     f = frame();
     EXPECT_EQ(std::count(f.begin(), f.end(), 0x808080u), 0) << "a pixel was drawn twice";
     for (int y = 0; y < H; ++y) {
@@ -225,13 +156,13 @@ TEST_P(SoftRaster, DepthLessEqualAndWriteMask)
     // Far more triangles than the buffer holds: only whole ones draw.
     clear(0);
     std::vector<Vertex> tri = {at(0, 0), at(0, 8), at(8, 0)};
-    draw(D3DPT_TRIANGLELIST, tri, 1);
+    draw(D3DPT_TRIANGLELIST, tri);
     int lit = count_pixels(WHITE);
     EXPECT_GT(lit, 20);
     clear(0);
-    draw(D3DPT_TRIANGLELIST, tri, 1000);
+    draw(D3DPT_TRIANGLELIST, tri, int(c_->capacity));
     EXPECT_EQ(count_pixels(WHITE), lit);
-    EXPECT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLEFAN, 300, 2), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLEFAN, c_->capacity + 1, 2), D3DERR_INVALIDCALL);
 }
 
 TEST_P(SoftRaster, StagesSaturateAndAddressingWrapsOrClamps)
@@ -266,7 +197,7 @@ TEST_P(SoftRaster, StagesSaturateAndAddressingWrapsOrClamps)
 // square just in front of it vanishes whole, one just behind it draws.
 TEST_P(SoftRaster, LinearFogOnEyeDepthAndNearPlaneClipping)
 {
-    set_3d();
+    c_->perspective(3.14159265f / 2.0f);
     device_->SetRenderState(D3DRS_FOGENABLE, 1);
     device_->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
     device_->SetRenderState(D3DRS_FOGCOLOR, 0x00FF8000);
@@ -278,7 +209,7 @@ TEST_P(SoftRaster, LinearFogOnEyeDepthAndNearPlaneClipping)
     for (auto [z, want] : cases) {
         clear(WHITE);
         solid(0xFF000000); // a square that fills the view at its depth
-        draw(D3DPT_TRIANGLEFAN, {at(-z, -z, z), at(z, -z, z), at(z, z, z), at(-z, z, z)}, 2);
+        draw(D3DPT_TRIANGLEFAN, {at(-z, -z, z), at(z, -z, z), at(z, z, z), at(-z, z, z)});
         uint32_t got = pixel(W / 2, H / 2);
         for (int shift : {16, 8, 0})
             EXPECT_NEAR(int((got >> shift) & 0xFF), int((want >> shift) & 0xFF), 1)
@@ -290,7 +221,7 @@ TEST_P(SoftRaster, LinearFogOnEyeDepthAndNearPlaneClipping)
     device_->SetRenderState(D3DRS_FOGENABLE, 0);
     clear(0);
     solid(0xFFFFFFFF);
-    draw(D3DPT_TRIANGLELIST, {at(-50, -1, -20), at(50, -1, -20), at(0, -1, 80)}, 1);
+    draw(D3DPT_TRIANGLELIST, {at(-50, -1, -20), at(50, -1, -20), at(0, -1, 80)});
     EXPECT_EQ(pixel(W / 2, H - 1), WHITE);  // ground just below the camera
     EXPECT_EQ(pixel(W / 2, 0), 0u);         // sky stays empty
     EXPECT_EQ(pixel(W / 2, H / 2 - 2), 0u); // above the horizon
@@ -299,7 +230,7 @@ TEST_P(SoftRaster, LinearFogOnEyeDepthAndNearPlaneClipping)
     EXPECT_GT(lit, W * H / 4);
     EXPECT_LT(lit, W * H / 2 + W);
     clear(0); // entirely behind the camera: nothing
-    draw(D3DPT_TRIANGLELIST, {at(-5, -1, -2), at(5, -1, -2), at(0, 1, -3)}, 1);
+    draw(D3DPT_TRIANGLELIST, {at(-5, -1, -2), at(5, -1, -2), at(0, 1, -3)});
     EXPECT_EQ(count_pixels(WHITE), 0);
 }
 
@@ -364,7 +295,10 @@ TEST_P(SoftRaster, EveryBlendFactorOnBothSides)
 TEST_P(SoftRaster, MipLevelSelection)
 {
     const std::vector<uint32_t> levels = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x808080};
-    device_->SetTexture(0, mipmapped(16, levels));
+    IDirect3DTexture8* t = c_->texture(
+        16, 16, 0, [&levels](int l, int, int) { return levels[size_t(l)]; }, D3DFMT_X8R8G8B8);
+    EXPECT_EQ(t->GetLevelCount(), levels.size());
+    device_->SetTexture(0, t);
     device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     const struct {
         DWORD mip_filter;
@@ -422,9 +356,9 @@ TEST_P(SoftRaster, StripsAndFansKeepOneFacingUnderCulling)
         device_->SetRenderState(D3DRS_CULLMODE, c.cull);
         clear(0);
         if (c.type == D3DPT_TRIANGLESTRIP)
-            draw(c.type, strip, 6);
+            draw(c.type, strip);
         else
-            draw(c.type, fan, 2);
+            draw(c.type, fan);
         EXPECT_EQ(count_pixels(WHITE), c.want)
             << (c.type == D3DPT_TRIANGLESTRIP ? "strip" : "fan") << ", cull " << c.cull;
     }
