@@ -24,6 +24,11 @@ inline uint32_t hashed_texel(int seed, int x, int y)
     return uint32_t(x * 37 + y * 11 + seed * 101) * 2654435761u;
 }
 
+inline Vertex at(float x, float y, float z = 1.0f, float u = 0, float v = 0)
+{
+    return Vertex{{x, y, z}, u, v, 0, 0};
+}
+
 struct Canvas {
     IDirect3DDevice8* device = nullptr;
     int width, height;
@@ -171,3 +176,20 @@ struct Canvas {
         return pixels;
     }
 };
+
+// One frame of `draw` on a fresh device of `d3d`, over `clear`: the back
+// buffer after Present, top row first.
+inline std::vector<uint32_t> render_frame(IDirect3D8* d3d, int width, int height,
+                                          const std::function<void(Canvas&)>& draw, D3DCOLOR clear,
+                                          HWND window = nullptr)
+{
+    Canvas canvas(d3d, width, height, D3DFMT_X8R8G8B8, window);
+    if (!canvas.device)
+        return {};
+    canvas.device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
+    canvas.device->BeginScene();
+    draw(canvas);
+    canvas.device->EndScene();
+    canvas.device->Present(nullptr, nullptr, nullptr, nullptr);
+    return canvas.back_buffer();
+}

@@ -5,12 +5,10 @@
 // the middle of a frame must see exactly the draws made before them, a
 // texture written while a frame that samples it is rendered must not change
 // that frame, and a texture released while draws that sample it are queued
-// must live until they are rendered. And the thread pool runs every job of
-// every batch exactly once.
+// must live until they are rendered.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -284,38 +282,6 @@ Texel one(uint32_t colour)
     return [colour](int, int, int) { return colour; };
 }
 
-// Bands of a small wrapping texture, shrunk between one and four times and
-// turned a different way in each band, so the texels a block reads wrap
-// around the texture inside the block, in columns and in rows: its lanes
-// are not in order. The fast rasterizer's window of texel rows is placed from
-// a block's corners and must notice every lane it does not hold.
-std::vector<uint32_t> render_wrapping_bands(Device& d)
-{
-    IDirect3DDevice8* dev = d.device;
-    setup_2d(d);
-    dev->SetTexture(0, d.hashed(16, 16, 7, D3DFMT_X8R8G8B8, 1));
-    dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    dev->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
-    dev->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
-    dev->SetTextureStageState(0, D3DTSS_MIPFILTER, D3DTEXF_NONE);
-    dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-    const int bands = 12;
-    const float w = float(d.width), h = float(d.height) / float(bands);
-    for (int k = 0; k < bands; ++k) {
-        const float rate = (1.15f + 0.25f * float(k)) / 16.0f; // texels a pixel, as u
-        const float c = std::cos(0.45f * float(k)), s = std::sin(0.45f * float(k));
-        auto corner = [&](float x, float y) {
-            return Vertex{
-                {x, y, 0.5f}, (c * x - s * y) * rate + 0.3f, (s * x + c * y) * rate, 0.0f, 0.0f};
-        };
-        const float y0 = h * float(k), y1 = y0 + h;
-        std::vector<Vertex> quad = {corner(0, y0), corner(w, y0), corner(w, y1),
-                                    corner(0, y0), corner(w, y1), corner(0, y1)};
-        d.draw(D3DPT_TRIANGLELIST, quad);
-    }
-    return d.present();
-}
-
 // Sets the states of a fixed kernel's shape (SOFT_FAST_SHAPES, which the
 // program's heavy draws take); a state the shape leaves open gets the value
 // those draws give it.
@@ -558,8 +524,6 @@ const SceneCase SCENE_CASES[] = {
     // A texture narrower than a word of clear cells a row.
     {"ClearTexelsOfANarrowTexture", 96, 64, D3DFMT_X8R8G8B8, every_set(2, 32),
      [](Device& d) { return render_streaks(d, 7, 8); }},
-    {"TexelsWrappingInsideABlock", 160, 96, D3DFMT_X8R8G8B8, every_set(2, 32),
-     render_wrapping_bands},
     {"FixedKernelShapesAndOneChangeEach", 128, 384, D3DFMT_X8R8G8B8, every_set(2, 32),
      render_shape_bands},
 };
@@ -686,24 +650,5 @@ INSTANTIATE_TEST_SUITE_P(Devices, SoftSceneOrder, ::testing::Values(true, false)
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "Reference" : "Tiled");
                          });
-
-TEST(SoftWorkers, RunEveryJobOnceInEveryBatch)
-{
-    for (int threads : {1, 2, 4}) {
-        SoftWorkers workers(threads);
-        for (int count : {0, 1, 3, 97, 5}) {
-            std::vector<std::atomic<int>> runs(size_t(count) + 1);
-            workers.run(
-                count,
-                [](void* user, int index) {
-                    (*static_cast<std::vector<std::atomic<int>>*>(user))[size_t(index)]++;
-                },
-                &runs);
-            for (int i = 0; i < count; ++i)
-                EXPECT_EQ(runs[size_t(i)].load(), 1) << threads << " threads, job " << i;
-            EXPECT_EQ(runs[size_t(count)].load(), 0);
-        }
-    }
-}
 
 } // namespace

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "../gfx/canvas.h"
+#include "../gfx/reference_scenes.h"
 #include "gfx/d3d8.h"
 #include "gfx/gl/gl_device.h"
 #include "gfx/soft/soft_device.h"
@@ -30,8 +30,8 @@ extern "C" const char* __asan_default_options()
 namespace
 {
 
-constexpr int W = 96;
-constexpr int H = 64;
+constexpr int W = SCENE_W;
+constexpr int H = SCENE_H;
 
 // The camera's set-up: perspective with the mirrored aspect the program
 // uses, looking from `eye` at `at`.
@@ -43,21 +43,6 @@ void camera(Canvas& c, const Vec3& eye, const Vec3& at)
     mat_perspective_fov_lh(&proj, 45.0f * 0.017453292f, -float(W) / float(H), 0.1f, 5000.0f);
     c.device->SetTransform(D3DTS_PROJECTION, &proj);
     c.device->SetTransform(D3DTS_WORLD, mat_translation(&world, 0, 0, 0));
-}
-
-using Scene = std::function<void(Canvas&)>;
-
-std::vector<uint32_t> render(IDirect3D8* d3d, const Scene& scene, D3DCOLOR clear)
-{
-    Canvas canvas(d3d, W, H, D3DFMT_X8R8G8B8, g_hwnd);
-    if (!canvas.device)
-        return {};
-    canvas.device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
-    canvas.device->BeginScene();
-    scene(canvas);
-    canvas.device->EndScene();
-    canvas.device->Present(nullptr, nullptr, nullptr, nullptr);
-    return canvas.back_buffer();
 }
 
 // The share of pixels whose channels differ by more than `tolerance`.
@@ -91,22 +76,7 @@ uint32_t level_colour(int level, int, int)
     return COLOURS[level & 7];
 }
 
-// One scene and how closely the two devices must agree on it: at most
-// `max_bad` of the pixels may differ by more than `tolerance` in a channel.
-struct GlScene {
-    const char* name;
-    int tolerance;
-    double max_bad;
-    Scene scene;
-    D3DCOLOR clear = 0xFF203040;
-};
-
-void PrintTo(const GlScene& scene, std::ostream* os)
-{
-    *os << scene.name;
-}
-
-class GlScenes : public ::testing::TestWithParam<GlScene>
+class GlScenes : public ::testing::TestWithParam<FrameScene>
 {
   protected:
     static void SetUpTestSuite()
@@ -133,10 +103,10 @@ TEST_P(GlScenes, AgreesWithTheSoftwareDevice)
 {
     if (!s_ready)
         GTEST_SKIP() << "no OpenGL 3.3 context";
-    const GlScene& s = GetParam();
+    const FrameScene& s = GetParam();
     IDirect3D8 *soft = soft_create_direct3d(), *gl = gl_create_direct3d();
-    std::vector<uint32_t> reference = render(soft, s.scene, s.clear);
-    std::vector<uint32_t> got = render(gl, s.scene, s.clear);
+    const Frame reference = render_frame(soft, W, H, s.draw, s.clear, g_hwnd);
+    const Frame got = render_frame(gl, W, H, s.draw, s.clear, g_hwnd);
     soft->Release();
     gl->Release();
     ASSERT_EQ(reference.size(), size_t(W * H));
@@ -171,20 +141,6 @@ void scene_filters(IDirect3DDevice8* d)
     d->SetTextureStageState(1, D3DTSS_MAGFILTER, D3DTEXF_ANISOTROPIC);
 }
 
-// A flat colour on a 2D canvas, with neither depth test nor culling.
-void solid_2d(Canvas& c, uint32_t colour)
-{
-    c.ortho();
-    c.solid(colour);
-    c.device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
-    c.device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-}
-
-Vertex at(float x, float y, float z = 1)
-{
-    return Vertex{{x, y, z}, 0, 0, 0, 0};
-}
-
 // A plane receding from under the camera to `far`, its texture repeated u
 // times across and v times along.
 void receding_plane(Canvas& c, float far, float u, float v)
@@ -217,7 +173,17 @@ void mip_plane(Canvas& c, DWORD mip)
     receding_plane(c, 60, 20, 40);
 }
 
-const GlScene SCENES[] = {
+// A flat colour on a 2D canvas, with neither depth test nor culling.
+void solid_2d(Canvas& c, uint32_t colour)
+{
+    flat_2d(c, colour);
+    c.device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+}
+
+const D3DCOLOR BACKDROP = 0xFF203040;
+
+// Scenes of the program's own passes.
+const FrameScene SCENES[] = {
     // Point sampling of quads on whole pixels: pixel centres and the
     // top-left rule must agree exactly, or a texel column shifts.
     {"TexelsMapOneToOneOntoPixelsIn2D", 0, 0.0,
@@ -231,23 +197,8 @@ const GlScene SCENES[] = {
          c.quad2d(8, 8, 24, 24, 0, 1, 1, 0);
          c.quad2d(24, 8, 40, 24, 0, 1, 1, 0); // shares an edge with the first
          c.quad2d(50.5f, 30.25f, 70.5f, 50.75f, 0, 1, 1, 0);
-     }},
-    {"CullingKeepsClockwiseFrontsAndReadBackIsTopRowFirst", 0, 0.0,
-     [](Canvas& c) {
-         c.ortho();
-         c.device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_ADD);
-         c.device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
-         c.device->SetTexture(0, c.texture(4, 4, 1, checker));
-         // Clockwise on the screen (the 2D units run upwards, the screen
-         // downwards): a front face, drawn under the default CCW culling;
-         // the other winding, lower right: culled.
-         c.draw(D3DPT_TRIANGLELIST, {{{4, 60, 1}, 0, 0, 0, 0},
-                                     {{40, 60, 1}, 1, 0, 1, 0},
-                                     {{4, 34, 1}, 0, 1, 0, 1},
-                                     {{50, 4, 1}, 0, 0, 0, 0},
-                                     {{90, 4, 1}, 1, 0, 1, 0},
-                                     {{50, 30, 1}, 0, 1, 0, 1}});
-     }},
+     },
+     BACKDROP},
     {"LinearFogOnEyeDepthOverARecedingPlane", 8, 0.01,
      [](Canvas& c) {
          terrain_stages(c.device);
@@ -261,7 +212,8 @@ const GlScene SCENES[] = {
          c.device->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
          c.device->SetTexture(0, c.texture(8, 8, 1, checker));
          receding_plane(c, 40, 8, 8);
-     }},
+     },
+     BACKDROP},
     {"TwoStagesModulate2xWithAClampedSecondStage", 8, 0.01,
      [](Canvas& c) {
          terrain_stages(c.device);
@@ -280,7 +232,8 @@ const GlScene SCENES[] = {
                                     {{W, 0, 1}, 3, 0, 1.5f, -0.5f},
                                     {{W, H, 1}, 3, 3, 1.5f, 1.5f},
                                     {{0, H, 1}, 0, 3, -0.5f, 1.5f}});
-     }},
+     },
+     BACKDROP},
     {"AddressModesWrapMirrorClampAndBorder", 0, 0.02,
      [](Canvas& c) {
          terrain_stages(c.device);
@@ -297,12 +250,15 @@ const GlScene SCENES[] = {
              // Texels twice the size of pixels: no edge lands on a centre.
              c.quad2d(x, 8, x + 24, 56, -1, 2, 2, -1);
          }
-     }},
+     },
+     BACKDROP},
     // Each rasterizer estimates the level of detail its own way (llvmpipe
     // approximates the footprint's length), so blends and band edges move a
     // little; a wrong level differs by 128 or more.
-    {"MipLevelsOnARecedingPlanePoint", 64, 0.03, [](Canvas& c) { mip_plane(c, D3DTEXF_POINT); }},
-    {"MipLevelsOnARecedingPlaneLinear", 64, 0.03, [](Canvas& c) { mip_plane(c, D3DTEXF_LINEAR); }},
+    {"MipLevelsOnARecedingPlanePoint", 64, 0.03, [](Canvas& c) { mip_plane(c, D3DTEXF_POINT); },
+     BACKDROP},
+    {"MipLevelsOnARecedingPlaneLinear", 64, 0.03, [](Canvas& c) { mip_plane(c, D3DTEXF_LINEAR); },
+     BACKDROP},
     {"BlendingTranslucentAndAdditiveOverDepthTestedGeometry", 8, 0.01,
      [](Canvas& c) {
          terrain_stages(c.device);
@@ -323,7 +279,8 @@ const GlScene SCENES[] = {
          c.device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
          c.device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
          c.quad2d(30, 30, 80, 60, 0, 0, 1, 1, 1.5f); // additive, no depth test
-     }},
+     },
+     BACKDROP},
     // A texture drawn, written again through a lock, drawn again: the second
     // draw must show the new texels (the fire and lightmap work this way).
     {"RewrittenTextureLevelsReachTheNextDraw", 0, 0.0,
@@ -336,7 +293,8 @@ const GlScene SCENES[] = {
          c.quad2d(0, 0, 40, 40, 0, 1, 1, 0);
          Canvas::fill(t, 0, [](int, int x, int) { return 0xFF00FF00u | uint32_t(x * 30); });
          c.quad2d(48, 0, 88, 40, 0, 1, 1, 0);
-     }},
+     },
+     BACKDROP},
     // The same for a whole mip chain drawn minified: every level written
     // again must be sampled anew, not only the most detailed one.
     {"RewrittenTextureLevelsReachTheNextDrawWholeChain", 0, 0.0,
@@ -349,7 +307,8 @@ const GlScene SCENES[] = {
          for (DWORD level = 0; level < t->GetLevelCount(); ++level)
              Canvas::fill(t, level, [](int l, int x, int y) { return level_colour(l + 3, x, y); });
          footprints(c, 16, {1, 2, 3, 4});
-     }},
+     },
+     BACKDROP},
     // The fire's pass: tested against the scene's depth, written nowhere,
     // so a far quad drawn after a near one still covers it.
     {"DepthWritesOffWhileTheDepthTestStaysOn", 0, 0.0,
@@ -362,62 +321,8 @@ const GlScene SCENES[] = {
          c.quad2d(20, 8, 70, 56, 0, 0, 1, 1, 0.5f); // near
          c.solid(0xFF00FF00u);
          c.quad2d(40, 8, 90, 56, 0, 0, 1, 1, 1.5f); // far, over the near one
-     }},
-    // The checks the software devices are held to exactly (blend factors,
-    // mip levels, the near plane, strip winding): every pixel must agree,
-    // so one wrong factor, level or triangle shows.
-    {"EveryBlendFactorOnBothSides", 1, 0.0,
-     [](Canvas& c) {
-         solid_2d(c, 0x40C04020u); // alpha 0.25 from the texture
-         c.device->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
-         for (DWORD factor = D3DBLEND_ZERO; factor <= D3DBLEND_INVDESTCOLOR; ++factor) {
-             for (int side = 0; side < 2; ++side) {
-                 c.device->SetRenderState(D3DRS_SRCBLEND, side ? D3DBLEND_ZERO : factor);
-                 c.device->SetRenderState(D3DRS_DESTBLEND, side ? factor : D3DBLEND_ZERO);
-                 float x = float((factor - 1) * 9), y = float(side * 12);
-                 c.quad2d(x, y, x + 8, y + 8, 0, 0, 1, 1);
-             }
-         }
      },
-     0xFF306090u},
-    // llvmpipe's level of detail is a close approximation: linear blends
-    // between two levels land a few steps apart; a wrong level is 100+.
-    {"MipLevelsByFootprintAndFilter", 8, 0.0,
-     [](Canvas& c) {
-         solid_2d(c, 0);
-         c.device->SetTexture(0, c.texture(16, 16, 0, level_colour, D3DFMT_X8R8G8B8));
-         // Point mip filtering rounds to the nearest level, linear blends
-         // the two around it.
-         for (DWORD mip : {D3DTEXF_POINT, D3DTEXF_LINEAR}) {
-             c.device->SetTextureStageState(0, D3DTSS_MIPFILTER, mip);
-             footprints(c, float(mip - D3DTEXF_POINT) * 12, {1.0f, 1.4f, 1.6f, 2.0f, 9.0f});
-         }
-     }},
-    {"NearPlaneAtTheProjectionsNearDistance", 0, 0.0,
-     [](Canvas& c) {
-         solid_2d(c, 0xFFFFFFFFu);
-         c.perspective(1.5707964f);
-         // Left: just in front of the near plane (nothing); right: just
-         // behind it (drawn).
-         for (float z : {0.07f, 0.099f, 0.101f, 0.11f}) {
-             float x = z < 0.1f ? -z : 0.0f;
-             c.draw(D3DPT_TRIANGLEFAN, {at(x, -z / 2, z), at(x + z * 0.9f, -z / 2, z),
-                                        at(x + z * 0.9f, z / 2, z), at(x, z / 2, z)});
-         }
-     }},
-    {"StripsAndFansKeepOneFacingUnderCulling", 0, 0.0,
-     [](Canvas& c) {
-         solid_2d(c, 0xFFFFFFFFu);
-         float y = 0;
-         for (DWORD cull : {D3DCULL_NONE, D3DCULL_CW, D3DCULL_CCW}) {
-             c.device->SetRenderState(D3DRS_CULLMODE, cull);
-             // Three squares clockwise on screen as one strip, one as a fan.
-             c.draw(D3DPT_TRIANGLESTRIP, {at(0, y), at(0, y + 8), at(8, y), at(8, y + 8), at(16, y),
-                                          at(16, y + 8), at(24, y), at(24, y + 8)});
-             c.draw(D3DPT_TRIANGLEFAN, {at(40, y), at(40, y + 8), at(48, y + 8), at(48, y)});
-             y += 12;
-         }
-     }},
+     BACKDROP},
     // 9.6 MiB of vertices, more than the OpenGL device streams at once:
     // empty triangles, then a square near the end of the draw.
     {"ADrawLargerThanTheVertexRingIsDrawnWhole", 0, 0.0,
@@ -428,12 +333,14 @@ const GlScene SCENES[] = {
                                        at(20, 20), at(60, 50), at(20, 50)};
          std::copy(square.begin(), square.end(), vertices.end() - 12);
          c.draw(D3DPT_TRIANGLELIST, vertices);
-     }},
+     },
+     BACKDROP},
 };
-INSTANTIATE_TEST_SUITE_P(Scenes, GlScenes, ::testing::ValuesIn(SCENES),
-                         [](const ::testing::TestParamInfo<GlScene>& info) {
-                             return std::string(info.param.name);
-                         });
+auto scene_name = [](const ::testing::TestParamInfo<FrameScene>& info) {
+    return std::string(info.param.name);
+};
+INSTANTIATE_TEST_SUITE_P(Scenes, GlScenes, ::testing::ValuesIn(SCENES), scene_name);
+INSTANTIATE_TEST_SUITE_P(Reference, GlScenes, ::testing::ValuesIn(REFERENCE_SCENES), scene_name);
 
 TEST(GlRenderer, MesasSoftwareRasterizersAreNotHardware)
 {
