@@ -141,16 +141,6 @@ void scene_filters(IDirect3DDevice8* d)
     d->SetTextureStageState(1, D3DTSS_MAGFILTER, D3DTEXF_ANISOTROPIC);
 }
 
-// A plane receding from under the camera to `far`, its texture repeated u
-// times across and v times along.
-void receding_plane(Canvas& c, float far, float u, float v)
-{
-    c.draw(D3DPT_TRIANGLESTRIP, {{{-20, 0, 0.5f}, 0, 0, 0, 0},
-                                 {{20, 0, 0.5f}, u, 0, u, 0},
-                                 {{-20, 0, far}, 0, v, 0, v},
-                                 {{20, 0, far}, u, v, u, v}});
-}
-
 // A row of 8 x 8 squares at height y, each 2^lambda texels a pixel along u
 // (2 along v) of a 16 x 16 texture.
 void footprints(Canvas& c, float y, const std::vector<float>& lambdas)
@@ -160,17 +150,6 @@ void footprints(Canvas& c, float y, const std::vector<float>& lambdas)
         c.quad2d(x, y, x + 8, y + 8, 0, 1, std::exp2(lambda) * 0.5f, 0);
         x += 9;
     }
-}
-
-void mip_plane(Canvas& c, DWORD mip)
-{
-    terrain_stages(c.device);
-    camera(c, {0, 1, 0}, {0, 0.5f, 10});
-    c.device->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_POINT);
-    c.device->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_POINT);
-    c.device->SetTextureStageState(0, D3DTSS_MIPFILTER, mip);
-    c.device->SetTexture(0, c.texture(64, 64, 0, level_colour));
-    receding_plane(c, 60, 20, 40);
 }
 
 // A flat colour on a 2D canvas, with neither depth test nor culling.
@@ -184,21 +163,6 @@ const D3DCOLOR BACKDROP = 0xFF203040;
 
 // Scenes of the program's own passes.
 const FrameScene SCENES[] = {
-    // Point sampling of quads on whole pixels: pixel centres and the
-    // top-left rule must agree exactly, or a texel column shifts.
-    {"TexelsMapOneToOneOntoPixelsIn2D", 0, 0.0,
-     [](Canvas& c) {
-         terrain_stages(c.device);
-         c.ortho();
-         c.device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
-         c.device->SetTexture(0, c.texture(16, 16, 1, [](int, int x, int y) {
-             return 0xFF000000u | uint32_t(x * 16) << 16 | uint32_t(y * 16) << 8 | 0x40;
-         }));
-         c.quad2d(8, 8, 24, 24, 0, 1, 1, 0);
-         c.quad2d(24, 8, 40, 24, 0, 1, 1, 0); // shares an edge with the first
-         c.quad2d(50.5f, 30.25f, 70.5f, 50.75f, 0, 1, 1, 0);
-     },
-     BACKDROP},
     {"LinearFogOnEyeDepthOverARecedingPlane", 8, 0.01,
      [](Canvas& c) {
          terrain_stages(c.device);
@@ -211,7 +175,9 @@ const FrameScene SCENES[] = {
          c.device->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
          c.device->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
          c.device->SetTexture(0, c.texture(8, 8, 1, checker));
-         receding_plane(c, 40, 8, 8);
+         // A plane receding from under the camera.
+         c.draw(D3DPT_TRIANGLESTRIP, {at(-20, 0, 0.5f), at(20, 0, 0.5f, 8, 0), at(-20, 0, 40, 0, 8),
+                                      at(20, 0, 40, 8, 8)});
      },
      BACKDROP},
     {"TwoStagesModulate2xWithAClampedSecondStage", 8, 0.01,
@@ -251,13 +217,6 @@ const FrameScene SCENES[] = {
              c.quad2d(x, 8, x + 24, 56, -1, 2, 2, -1);
          }
      },
-     BACKDROP},
-    // Each rasterizer estimates the level of detail its own way (llvmpipe
-    // approximates the footprint's length), so blends and band edges move a
-    // little; a wrong level differs by 128 or more.
-    {"MipLevelsOnARecedingPlanePoint", 64, 0.03, [](Canvas& c) { mip_plane(c, D3DTEXF_POINT); },
-     BACKDROP},
-    {"MipLevelsOnARecedingPlaneLinear", 64, 0.03, [](Canvas& c) { mip_plane(c, D3DTEXF_LINEAR); },
      BACKDROP},
     {"BlendingTranslucentAndAdditiveOverDepthTestedGeometry", 8, 0.01,
      [](Canvas& c) {
