@@ -71,6 +71,18 @@ class SceneTest : public GfxTest
     std::vector<StateCall> init_states_; // what storm_init set
 };
 
+// Seeds the generator so that the n-th draw from now gives `value` modulo `m`.
+inline uint32_t seed_where(int n, int m, int value)
+{
+    for (uint32_t seed = 1;; ++seed) {
+        crt_srand(seed);
+        for (int i = 0; i < n; ++i)
+            crt_rand();
+        if (crt_rand() % m == value)
+            return seed;
+    }
+}
+
 inline void PrintTo(const SceneTest::StateCall& c, std::ostream* os)
 {
     *os << (c.stage < 0 ? "RS(" : "TSS" + std::to_string(c.stage) + "(") << c.type << ", "
