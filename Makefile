@@ -12,7 +12,7 @@ ARGS       ?= -w
 TEST_ENV   := SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
 CTEST      := $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
 
-.PHONY: run test deps test-deps web-deps web web-run build format format-check unit-test asan-test tsan-test \
+.PHONY: run test deps test-deps web-deps web web-run web-test build format format-check unit-test asan-test tsan-test \
 	clang-test fuzz-test clean
 
 deps:
@@ -45,13 +45,19 @@ web: build web-deps
 
 # Serves build-web/ on 127.0.0.1 with the headers a threaded page needs.
 web-run: web
-	python3 scripts/serve-web.py $(WEB_BUILD)
+	python3 tests/web/serve.py $(WEB_BUILD)
+
+# The browser build in headless Chromium against the native program (built by
+# unit-test), and the browser driver's own check.
+web-test: test-deps web
+	python3 tests/web/browser_selftest.py
+	python3 tests/web/web_test.py $(WEB_BUILD) $(BUILD)/storm
 
 # Every test: the formatting, the unit suite with the golden frames and the
 # program in a real X server, the same (but X) under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the unit suite under ThreadSanitizer, and a clang
 # build for the rasterizer's kernel tests and a short run of each fuzzer.
-test: format-check unit-test asan-test tsan-test clang-test
+test: format-check unit-test web-test asan-test tsan-test clang-test
 
 # Every C++ source as .clang-format lays it out.
 SOURCES = $(shell find src tests tools bench -name '*.cpp' -o -name '*.h')

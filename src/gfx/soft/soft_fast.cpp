@@ -14,7 +14,7 @@ namespace
 
 bool cpu_runs(SoftSimd simd)
 {
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if SOFT_FAST_WIDE_SETS && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
     __builtin_cpu_init(); // in case this runs before the library's own start-up
     switch (simd) {
     case SoftSimd::avx512:
@@ -208,12 +208,20 @@ int soft_fast_variant(const FfKey& key)
 const SoftFastKernels& soft_fast_table(SoftSimd simd)
 {
     static_assert(SOFT_FAST_PARTS == 2, "every part of a set is named below");
+#if SOFT_FAST_WIDE_SETS
     static const SoftFastKernels tables[] = {
         merged({&soft_fast_sse2_part0, &soft_fast_sse2_part1}),
         merged({&soft_fast_avx2_part0, &soft_fast_avx2_part1}),
         merged({&soft_fast_avx512_part0, &soft_fast_avx512_part1}),
     };
     return tables[int(simd)];
+#else
+    // A build with the 128-bit set alone (the browser's): nothing else is
+    // ever chosen, as cpu_runs says.
+    (void)simd;
+    static const SoftFastKernels table = merged({&soft_fast_sse2_part0, &soft_fast_sse2_part1});
+    return table;
+#endif
 }
 
 const SoftFastKernels& soft_fast_active()
