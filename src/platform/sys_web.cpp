@@ -55,8 +55,7 @@ DWORD now_ms()
 bool pointer_locked()
 {
     EmscriptenPointerlockChangeEvent state;
-    return emscripten_get_pointerlock_status(&state) == EMSCRIPTEN_RESULT_SUCCESS &&
-           state.isActive;
+    return emscripten_get_pointerlock_status(&state) == EMSCRIPTEN_RESULT_SUCCESS && state.isActive;
 }
 
 // The DOM counts buttons left, middle, right; DirectInput left, right, middle.
