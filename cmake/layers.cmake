@@ -66,14 +66,32 @@ function(storm_layer_files root layer pattern out_var)
   set(${out_var} ${files} PARENT_SCOPE)
 endfunction()
 
+# The platforms' own headers, and the only layers that may include them: SDL
+# and the browser's APIs belong to the platform layer, OpenGL's loader to it
+# and to the GL backend.
+set(STORM_SYSTEM_HEADERS SDL emscripten epoxy)
+set(STORM_SYSTEM_SDL_LAYERS platform)
+set(STORM_SYSTEM_emscripten_LAYERS platform)
+set(STORM_SYSTEM_epoxy_LAYERS platform gl)
+
 # Lists "file: include" for every include under `root` that reaches a layer
-# its file's layer may not use.
+# its file's layer may not use, or a platform's header outside its layers.
 function(storm_check_layers root out_var)
   set(violations)
   foreach(layer ${STORM_LAYERS})
     storm_layer_closure(${layer} allowed)
     storm_layer_files("${root}" ${layer} "*.[ch]*" files)
     foreach(file ${files})
+      file(STRINGS "${file}" system_lines REGEX "^[ \t]*#[ \t]*include[ \t]*<")
+      foreach(line ${system_lines})
+        string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*<([^>/.]*).*" "\\1" head "${line}")
+        if(head IN_LIST STORM_SYSTEM_HEADERS AND NOT layer IN_LIST STORM_SYSTEM_${head}_LAYERS)
+          file(RELATIVE_PATH shown "${root}" "${file}")
+          string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*<([^>]*)>.*" "\\1" path "${line}")
+          list(JOIN STORM_SYSTEM_${head}_LAYERS " and " owners)
+          list(APPEND violations "${shown}: <${path}> (only ${owners} may)")
+        endif()
+      endforeach()
       file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
       foreach(line ${lines})
         string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" path "${line}")
