@@ -14,7 +14,9 @@ namespace
 
 bool cpu_runs(SoftSimd simd)
 {
-#if SOFT_FAST_WIDE_SETS && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if !SOFT_FAST_X86_SETS
+    return simd == SoftSimd::simd128;
+#elif defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
     __builtin_cpu_init(); // in case this runs before the library's own start-up
     switch (simd) {
     case SoftSimd::avx512:
@@ -22,8 +24,10 @@ bool cpu_runs(SoftSimd simd)
                __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
     case SoftSimd::avx2:
         return __builtin_cpu_supports("avx2");
-    default:
+    case SoftSimd::sse2:
         return true;
+    default:
+        return false;
     }
 #else
     return simd == SoftSimd::sse2;
@@ -172,6 +176,8 @@ const SoftFastRaster* active_table()
 
 SoftSimd soft_simd_best()
 {
+    if (cpu_runs(SoftSimd::simd128))
+        return SoftSimd::simd128;
     for (SoftSimd simd : {SoftSimd::avx512, SoftSimd::avx2})
         if (cpu_runs(simd))
             return simd;
@@ -193,6 +199,8 @@ const char* soft_simd_name(SoftSimd simd)
         return "avx512";
     case SoftSimd::avx2:
         return "avx2";
+    case SoftSimd::simd128:
+        return "simd128";
     default:
         return "sse2";
     }
@@ -208,7 +216,7 @@ int soft_fast_variant(const FfKey& key)
 const SoftFastKernels& soft_fast_table(SoftSimd simd)
 {
     static_assert(SOFT_FAST_PARTS == 2, "every part of a set is named below");
-#if SOFT_FAST_WIDE_SETS
+#if SOFT_FAST_X86_SETS
     static const SoftFastKernels tables[] = {
         merged({&soft_fast_sse2_part0, &soft_fast_sse2_part1}),
         merged({&soft_fast_avx2_part0, &soft_fast_avx2_part1}),
@@ -216,10 +224,11 @@ const SoftFastKernels& soft_fast_table(SoftSimd simd)
     };
     return tables[int(simd)];
 #else
-    // A build with the 128-bit set alone (the browser's): nothing else is
-    // ever chosen, as cpu_runs says.
+    // The browser build has its one set; nothing else is ever chosen, as
+    // cpu_runs says.
     (void)simd;
-    static const SoftFastKernels table = merged({&soft_fast_sse2_part0, &soft_fast_sse2_part1});
+    static const SoftFastKernels table =
+        merged({&soft_fast_simd128_part0, &soft_fast_simd128_part1});
     return table;
 #endif
 }

@@ -13,10 +13,12 @@
 
 #include "gfx/soft/soft_pipeline.h"
 
-// The instruction sets the kernel is built for.
-enum class SoftSimd { sse2, avx2, avx512 };
+// The instruction sets the kernel is built for: the x86 sets of a native
+// build, or WebAssembly's SIMD128, the one set of the browser build.
+enum class SoftSimd { sse2, avx2, avx512, simd128 };
 
-// What the processor runs best; sse2 where nothing wider is.
+// What the processor runs best: the browser build's set, or on x86 sse2
+// where nothing wider is.
 SoftSimd soft_simd_best();
 // Chooses the set new draws are prepared for (at start the best one, or
 // a lesser one the STORM_SIMD environment variable names: "sse2" or "avx2"). Returns false,
@@ -268,6 +270,7 @@ struct SoftFastKernels {
 extern const SoftFastKernels soft_fast_sse2_part0, soft_fast_sse2_part1;
 extern const SoftFastKernels soft_fast_avx2_part0, soft_fast_avx2_part1;
 extern const SoftFastKernels soft_fast_avx512_part0, soft_fast_avx512_part1;
+extern const SoftFastKernels soft_fast_simd128_part0, soft_fast_simd128_part1;
 // The whole table of `simd`, and of the set new draws are prepared for.
 const SoftFastKernels& soft_fast_table(SoftSimd simd);
 const SoftFastKernels& soft_fast_active();

@@ -24,11 +24,15 @@
 #define SOFT_SIMD_AVX512 1
 #elif SOFT_FAST_LANES == 8 && defined(__AVX2__)
 #define SOFT_SIMD_AVX2 1
+#elif SOFT_FAST_LANES == 4 && defined(__wasm_simd128__)
+#define SOFT_SIMD_WASM128 1
 #elif SOFT_FAST_LANES == 4 && defined(__SSE2__)
 #define SOFT_SIMD_SSE2 1
 #endif
 #if defined(SOFT_SIMD_AVX512) || defined(SOFT_SIMD_AVX2) || defined(SOFT_SIMD_SSE2)
 #include <immintrin.h>
+#elif defined(SOFT_SIMD_WASM128)
+#include <wasm_simd128.h>
 #endif
 
 #define SOFT_INLINE inline __attribute__((always_inline))
@@ -659,6 +663,57 @@ SOFT_INLINE void gather_squares(const uint32_t* const (&stacked)[QUADS], I8 inde
     *t01 = U8(_mm_unpackhi_epi64(ab_low, cd_low));
     *t10 = U8(_mm_unpacklo_epi64(ab_high, cd_high));
     *t11 = U8(_mm_unpackhi_epi64(ab_high, cd_high));
+}
+
+using portable::load_rows;
+using portable::negative_edges;
+using portable::store_rows;
+
+#elif defined(SOFT_SIMD_WASM128)
+// ---- WebAssembly SIMD128: four lanes, one quad ------------------------------
+
+// The pseudo-minimum and -maximum keep the vector's own lane where the
+// comparison fails (a NaN), as SSE2's do.
+SOFT_INLINE F8 at_least(F8 v, float low)
+{
+    return F8(wasm_f32x4_pmax(v128_t(v), v128_t(splat(low))));
+}
+
+SOFT_INLINE F8 at_most(F8 v, float high)
+{
+    return F8(wasm_f32x4_pmin(v128_t(v), v128_t(splat(high))));
+}
+
+SOFT_INLINE F8 floor8(F8 v)
+{
+    return F8(wasm_f32x4_floor(v128_t(v)));
+}
+
+SOFT_INLINE unsigned lane_bits(I8 mask)
+{
+    return unsigned(wasm_i32x4_bitmask(v128_t(mask)));
+}
+
+using portable::byte_of;
+using portable::gather_pairs;
+using portable::gather_texels;
+using portable::gather_words;
+
+SOFT_INLINE void gather_squares(const uint32_t* const (&stacked)[QUADS], I8 index, U8* t00, U8* t10,
+                                U8* t01, U8* t11)
+{
+    uint32_t at[LANES];
+    __builtin_memcpy(at, &index, sizeof at);
+    auto square = [&](int lane) { return wasm_v128_load(stacked[0] + at[lane]); };
+    const v128_t a = square(0), b = square(1), c = square(2), d = square(3);
+    const v128_t ab_low = wasm_i32x4_shuffle(a, b, 0, 4, 1, 5);
+    const v128_t ab_high = wasm_i32x4_shuffle(a, b, 2, 6, 3, 7);
+    const v128_t cd_low = wasm_i32x4_shuffle(c, d, 0, 4, 1, 5);
+    const v128_t cd_high = wasm_i32x4_shuffle(c, d, 2, 6, 3, 7);
+    *t00 = U8(wasm_i64x2_shuffle(ab_low, cd_low, 0, 2));
+    *t01 = U8(wasm_i64x2_shuffle(ab_low, cd_low, 1, 3));
+    *t10 = U8(wasm_i64x2_shuffle(ab_high, cd_high, 0, 2));
+    *t11 = U8(wasm_i64x2_shuffle(ab_high, cd_high, 1, 3));
 }
 
 using portable::load_rows;
