@@ -7,7 +7,8 @@
   renderer's frames 1, 98 (the lightning) and 300, byte for byte, with no
   console error on the way;
 - a free run shows the scene; the first click hides the overlay and takes
-  the pointer; Escape lets it go and the storm goes on.
+  the pointer; Escape lets it go and the storm goes on;
+- a page whose data cannot be downloaded says so in words.
 """
 
 import base64
@@ -89,6 +90,26 @@ def free_run_shows_the_storm(url, folder):
         check(not page_errors(page), f"no console errors: {page_errors(page)}")
 
 
+def missing_data_is_said_in_words(build_web, folder):
+    """A page whose data cannot be fetched says so instead of staying blank."""
+    site = os.path.join(folder, "site")
+    os.mkdir(site)
+    for name in ("storm.html", "storm.js", "storm.wasm"):
+        with open(os.path.join(build_web, name), "rb") as f, open(os.path.join(site, name), "wb") as out:
+            out.write(f.read())
+    server, url = serve.start(site)
+    try:
+        with browser.Browser(800, 600, timeout=60) as page:
+            page.goto(url + "storm.html")
+            said = page.wait_for("window.stormError || ''", timeout=30)
+            shown = page.evaluate("getComputedStyle(document.getElementById('message')).display")
+            check("storm.data" in said and shown == "block",
+                  f"a missing data set is shown in words: {said!r}")
+    finally:
+        server.shutdown()
+        server.server_close()
+
+
 def main():
     build_web, storm = sys.argv[1], os.path.abspath(sys.argv[2])
     server, url = serve.start(build_web)
@@ -96,6 +117,7 @@ def main():
         with tempfile.TemporaryDirectory() as folder:
             replay_matches_native(url, native_frames(storm, folder))
             free_run_shows_the_storm(url, folder)
+            missing_data_is_said_in_words(build_web, folder)
     finally:
         server.shutdown()
         server.server_close()
