@@ -15,6 +15,8 @@
 #include <cassert>
 #include <cmath>
 
+#include "base/trig.h"
+
 // The single-precision pi that vertices_rotate converts degrees with.
 static const float VERTEX_ROTATE_PI = 3.1415927f;
 
@@ -119,8 +121,8 @@ void vertices_rotate(Vertex* vertices, int count, float angle_degrees)
 {
     for (int i = 0; i < count; i++) {
         float a = angle_degrees / 180.0f * VERTEX_ROTATE_PI;
-        double c = std::cos((double)a);
-        double s = std::sin((double)a);
+        double c = trig_cos((double)a);
+        double s = trig_sin((double)a);
         Vertex turned = vertices[i];
         turned.pos.x = (float)(vertices[i].pos.x * c - vertices[i].pos.z * s);
         turned.pos.z = (float)(vertices[i].pos.x * s + vertices[i].pos.z * c);
@@ -195,9 +197,9 @@ Matrix* mat_translation(Matrix* out, float x, float y, float z)
 // Quaternion of mat_rotation's yaw, pitch and roll (radians); returns out.
 static Quat* quat_from_yaw_pitch_roll(Quat* out, float yaw, float pitch, float roll)
 {
-    double sy = std::sin(yaw * 0.5), cy = std::cos(yaw * 0.5);
-    double sp = std::sin(pitch * 0.5), cp = std::cos(pitch * 0.5);
-    double sr = std::sin(roll * 0.5), cr = std::cos(roll * 0.5);
+    double sy = trig_sin(yaw * 0.5), cy = trig_cos(yaw * 0.5);
+    double sp = trig_sin(pitch * 0.5), cp = trig_cos(pitch * 0.5);
+    double sr = trig_sin(roll * 0.5), cr = trig_cos(roll * 0.5);
     out->x = (float)(cy * sp * cr + sy * cp * sr);
     out->y = (float)(sy * cp * cr - cy * sp * sr);
     out->z = (float)(cy * cp * sr - sy * sp * cr);
@@ -264,7 +266,7 @@ Matrix* mat_look_at_lh(Matrix* out, const Vec3* eye, const Vec3* at, const Vec3*
 Matrix* mat_perspective_fov_lh(Matrix* out, float fovy, float aspect, float zn, float zf)
 {
     double half = fovy * 0.5;
-    float ys = (float)(std::cos(half) / std::sin(half));
+    float ys = (float)(trig_cos(half) / trig_sin(half));
     float xs = ys / aspect;
     float q = zf / (zf - zn);
     return mat_set_rows(out, xs, 0, 0, 0, 0, ys, 0, 0, 0, 0, q, 1, 0, 0, -q * zn, 0);

@@ -4,6 +4,7 @@
 // 50-unit sphere.
 #include <cmath>
 
+#include "base/trig.h"
 #include "gfx/renderer.h"
 #include "input/mouse.h"
 #include "scene/storm.h"
@@ -24,8 +25,8 @@ void camera_fly(float dt, Vec3* dir)
     g_cam_pitch -= float(g_mouse_dy) / 10.0f;
     float yaw = g_cam_yaw / 360.0f * 6.2831855f;
     float pitch = g_cam_pitch / 360.0f * 6.2831855f;
-    vec_set(dir, float(std::cos(yaw) * std::cos(pitch)), float(std::sin(pitch)),
-            float(std::sin(yaw) * std::cos(pitch)));
+    vec_set(dir, float(trig_cos(yaw) * trig_cos(pitch)), float(trig_sin(pitch)),
+            float(trig_sin(yaw) * trig_cos(pitch)));
 
     if (g_mouse_buttons & 2)
         g_cam_speed += ACCELERATION * dt;

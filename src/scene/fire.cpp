@@ -12,6 +12,7 @@
 
 #include "base/clock.h"
 #include "base/crt_rand.h"
+#include "base/trig.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "gfx/texture.h"
@@ -55,9 +56,9 @@ static void seed(float t)
 {
     for (int x = SEED_FIRST; x <= SEED_LAST; ++x) {
         int first = crt_rand();
-        int m1 = static_cast<int>(std::sin(double(t) * 5.0 + double(x / 8)) * 31.0 + 32.0);
+        int m1 = static_cast<int>(trig_sin(double(t) * 5.0 + double(x / 8)) * 31.0 + 32.0);
         int second = crt_rand();
-        int m2 = static_cast<int>(std::cos(-double(t) * 7.0 + double(x / 3)) * 31.0 + 32.0);
+        int m2 = static_cast<int>(trig_cos(-double(t) * 7.0 + double(x / 3)) * 31.0 + 32.0);
         // m1 and m2 stay within 1..63; guard the division all the same.
         m1 = std::max(m1, 1);
         m2 = std::max(m2, 1);

@@ -8,6 +8,7 @@
 
 #include "base/clock.h"
 #include "base/crt_rand.h"
+#include "base/trig.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "gfx/texture.h"
@@ -69,7 +70,7 @@ void leaves_draw()
     r_bind_texture(s_tex_leaf, 0);
 
     float t = g_time, dt = g_frame_dt;
-    float radius = float(std::sin(double(t) / 7.0)) * 30.0f + 40.0f;
+    float radius = float(trig_sin(double(t) / 7.0)) * 30.0f + 40.0f;
     for (int i = 0; i < LEAF_DRAW_COUNT; ++i) {
         MeshObject& leaf = g_leaf_objects[i];
         leaf.yaw += 2.0f * dt;
@@ -80,11 +81,11 @@ void leaves_draw()
         int factor = 1 + (crt_rand() % 100) / 100;
         g_leaf_phase[i] += dt * g_leaf_speed[i] * float(factor);
         float phi = g_leaf_phase[i];
-        float y = float(std::cos(double(t) / 7.0)) + 3.0f +
-                  float(std::sin(2.0 * double(phi) + double(g_leaf_speed[i]) / 9.0));
+        float y = float(trig_cos(double(t) / 7.0)) + 3.0f +
+                  float(trig_sin(2.0 * double(phi) + double(g_leaf_speed[i]) / 9.0));
         Vec3 orbit;
-        vec_set(&orbit, radius * float(std::cos(double(phi))), y,
-                radius * float(std::sin(double(phi))));
+        vec_set(&orbit, radius * float(trig_cos(double(phi))), y,
+                radius * float(trig_sin(double(phi))));
         vec_add(&orbit, &g_leaf_base[i], &leaf.pos);
         r_draw_mesh(&leaf);
     }

@@ -8,6 +8,7 @@
 
 #include "base/clock.h"
 #include "base/crt_rand.h"
+#include "base/trig.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "scene/storm.h"
@@ -59,6 +60,6 @@ void lightning_update()
     g_fog_color[2] = 128 + 2 * flicker;
     g_device->SetRenderState(D3DRS_FOGCOLOR, storm_fog_argb(g_fog_color));
 
-    g_fog_start = float(std::sin(double(g_time))) * 5.0f + 5.0f;
+    g_fog_start = float(trig_sin(double(g_time))) * 5.0f + 5.0f;
     g_device->SetRenderState(D3DRS_FOGSTART, d3d_float_to_dword(g_fog_start));
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "base/clock.h"
+#include "base/trig.h"
 #include "gfx/device.h"
 #include "gfx/renderer.h"
 #include "scene/storm.h"
@@ -24,7 +25,7 @@ void translucent_pass_states(DWORD depth_test)
 
 float water_height(float time)
 {
-    return float(std::sin(double(time) / 9.0)) / 5.0f - 2.0f;
+    return float(trig_sin(double(time) / 9.0)) / 5.0f - 2.0f;
 }
 
 void water_draw()
