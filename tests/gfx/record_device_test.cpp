@@ -1,5 +1,7 @@
 // The recording device: calls kept in order with their arguments and results,
 // forwarded to the device underneath, and holding what it wraps.
+#include <tuple>
+
 #include "gfx_test_util.h"
 
 namespace
@@ -15,9 +17,11 @@ TEST_F(Recorder, KeepsCallsInOrderWithTheirResultsAndForwardsEveryCall)
     g_device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF123456, 1.0f, 0);
     g_device->Present(nullptr, nullptr, nullptr, nullptr);
     ASSERT_EQ(rec_->calls.size(), 5u);
-    EXPECT_EQ(record_describe(rec_->calls[0]), "SetRenderState(28, 1)");
-    EXPECT_EQ(record_describe(rec_->calls[1]), "SetTextureStageState(1, 1, 5)");
-    EXPECT_EQ(rec_->calls[1].result, D3D_OK);
+    const RecordedCall& stage = rec_->calls[1];
+    EXPECT_EQ(rec_->calls[0].type, DWORD(D3DRS_FOGENABLE));
+    EXPECT_EQ(std::make_tuple(stage.kind, stage.stage, stage.type, stage.value, stage.result),
+              std::make_tuple(REC_SET_STAGE_STATE, DWORD(1), DWORD(D3DTSS_COLOROP),
+                              DWORD(D3DTOP_MODULATE2X), D3D_OK));
     // Errors are kept as the device underneath answered them.
     EXPECT_EQ(rec_->calls[2].result, D3DERR_INVALIDCALL);
     EXPECT_EQ(rec_->calls[4].kind, REC_PRESENT);

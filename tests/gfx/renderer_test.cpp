@@ -155,10 +155,11 @@ TEST_F(Renderer, DrawsOfNoWholePrimitiveMakeNoDeviceCall)
     r_draw_vertices(v.data(), 8, D3DPT_POINTLIST); // no caller draws other types
     EXPECT_TRUE(rec_->calls.empty());
 
-    rec_->faults->fail_buffer_lock = true; // a buffer that cannot be locked skips the draw
+    BYTE* held = nullptr; // a buffer that cannot be locked skips the draw
+    ASSERT_EQ(g_vertex_buffer->Lock(0, 0, &held, 0), D3D_OK);
     r_draw_vertices(v.data(), 4, D3DPT_TRIANGLEFAN);
     EXPECT_EQ(rec_->count(REC_DRAW), 0u);
-    rec_->faults->fail_buffer_lock = false;
+    g_vertex_buffer->Unlock();
     r_draw_vertices(v.data(), 4, D3DPT_TRIANGLEFAN);
     EXPECT_EQ(rec_->count(REC_DRAW), 1u);
 }

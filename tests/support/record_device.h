@@ -1,14 +1,13 @@
 // A recording Direct3D device for tests: a decorator over whatever backend
 // Direct3DCreate8 selects. It forwards every call and keeps the stream of
 // device calls (states in order, texture binds, transforms, draws with the
-// vertices they consumed), and can be told to make locks fail.
+// vertices they consumed), and can be told to make texture locks fail.
 //
 // Use: record_install() before _gfx_init, then read record_log(g_device)
 // after drawing; record_uninstall() when done. soft_device_pixels needs the
 // device underneath: record_inner(g_device).
 #pragma once
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "gfx/d3d8.h"
@@ -33,20 +32,20 @@ enum RecordCallKind {
 // One forwarded call. Fields a kind does not use stay zero.
 struct RecordedCall {
     RecordCallKind kind;
-    DWORD type;
-    DWORD stage;
-    DWORD value;
-    DWORD extra;
-    const void* object;
-    Matrix matrix;
-    HRESULT result; // what the device underneath answered
-    std::vector<Vertex> vertices;
+    DWORD type = 0;
+    DWORD stage = 0;
+    DWORD value = 0;
+    DWORD extra = 0;
+    const void* object = nullptr;
+    Matrix matrix = {};
+    HRESULT result = D3D_OK; // what the device underneath answered
+    std::vector<Vertex> vertices = {};
 };
 
-// Failures to inject into resources of the recording device.
+// Failures to inject into the textures of the recording device. A vertex
+// buffer's lock is made to fail by holding it locked.
 struct RecordFaults {
-    bool fail_buffer_lock = false; // vertex buffer Lock fails
-    int texture_locks_left = -1;   // texture LockRect succeeds this many more times; -1: always
+    int texture_locks_left = -1; // texture LockRect succeeds this many more times; -1: always
 };
 
 // The calls of one recording device, oldest first. Queries (caps, display
@@ -58,7 +57,7 @@ struct RecordLog {
     void clear() { calls.clear(); }
     // The calls of one kind, in order.
     std::vector<const RecordedCall*> of(RecordCallKind kind) const;
-    size_t count(RecordCallKind kind) const;
+    size_t count(RecordCallKind kind) const { return of(kind).size(); }
 };
 
 // Failures of the Direct3D object itself, for the device set-up: a machine
@@ -79,5 +78,3 @@ void record_uninstall();
 RecordLog* record_log(IDirect3DDevice8* device);
 // The device a recording device forwards to; any other device as it is.
 IDirect3DDevice8* record_inner(IDirect3DDevice8* device);
-// One call as text, e.g. "SetRenderState(27, 1)", for test messages.
-std::string record_describe(const RecordedCall& call);

@@ -99,7 +99,7 @@ if [ "$mode" = fullscreen ]; then
         fail "the headless reference run failed"
     "$imgdiff" reference/frame-000020.png shots/frame-000020.png 0 0 ||
         fail "the full-screen back buffer differs from the headless one"
-    "$screencheck" screen.xwd shots/frame-000020.png 8 0.01 --save screen.png ||
+    "$screencheck" screen.xwd shots/frame-000020.png screen.png ||
         fail "the screen does not show the frame letterboxed (see $work/screen.png)"
 fi
 
