@@ -45,6 +45,7 @@ web: build web-deps
 
 # Serves build-web/ on 127.0.0.1 with the headers a threaded page needs.
 web-run: web
+	@echo "open http://127.0.0.1:8000/storm.html (Ctrl-C stops the server)"
 	python3 tests/web/serve.py $(WEB_BUILD)
 
 # The browser build in headless Chromium against the native program (built by
