@@ -38,10 +38,18 @@ WEB_ENV    := NODE_PATH=/usr/share/nodejs
 web-deps:
 	@./scripts/install-deps.sh web
 
+# The threaded program (storm-mt) is built beside it and copied in: the
+# page runs it where it is cross-origin isolated.
 web: build web-deps
 	@[ -f $(WEB_BUILD)/CMakeCache.txt ] || $(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD) \
 		$(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DSTORM_WEB_DATA=$(abspath $(BUILD))/data.pak
 	$(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS) --target storm
+	@[ -f $(WEB_BUILD)-mt/CMakeCache.txt ] || $(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD)-mt \
+		$(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DSTORM_WEB_THREADS=ON \
+		-DSTORM_WEB_DATA=$(abspath $(BUILD))/data.pak
+	$(WEB_ENV) cmake --build $(WEB_BUILD)-mt -j $(JOBS) --target storm
+	cp $(WEB_BUILD)-mt/storm-mt.js $(WEB_BUILD)-mt/storm-mt.wasm $(WEB_BUILD)-mt/storm-mt.worker.js \
+		$(WEB_BUILD)-mt/storm-mt.data $(WEB_BUILD)/
 
 # Serves build-web/ on 127.0.0.1 with the headers a threaded page needs.
 web-run: web

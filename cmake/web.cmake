@@ -14,6 +14,14 @@ endif()
 
 set(STORM_WEB_PAGE ${CMAKE_SOURCE_DIR}/src/platform/page_web.html)
 set_target_properties(storm PROPERTIES SUFFIX ".html")
+if(STORM_WEB_THREADS)
+  # Workers for the renderer's threads are made with the page: as many as
+  # the page asks for at most (page_web.html keeps --threads within it).
+  set_target_properties(storm PROPERTIES OUTPUT_NAME storm-mt)
+  # Growing shared memory slows the JavaScript side's reads of it; the
+  # program's own code is unaffected, and the page draws one frame at a time.
+  target_link_options(storm PRIVATE -pthread -sPTHREAD_POOL_SIZE=4 -Wno-pthreads-mem-growth)
+endif()
 target_link_options(storm PRIVATE
   # The frame, the scene and the renderer's bins grow with the page's size.
   -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=64MB

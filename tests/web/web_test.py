@@ -3,7 +3,9 @@
 
     python3 tests/web/web_test.py BUILD_WEB NATIVE_STORM
 
-- the committed flight replayed in the page gives the native reference
+- the committed flight replayed in the page, by the threaded program (the
+  test's server makes the page cross-origin isolated) and by the one that
+  renders on the page's thread, gives the native reference
   renderer's frames 1, 98 (the lightning), 280 (where the C libraries' sines
   once parted) and 300, byte for byte, with no console error on the way;
 - a free run shows the scene; the first click hides the overlay and takes
@@ -50,12 +52,18 @@ def page_errors(page):
     return page.errors + [text for kind, text in page.console if kind == "error"]
 
 
-def replay_matches_native(url, expected):
+def replay_matches_native(url, expected, variant):
+    """The flight in the program the page runs: `threads=1` asks for the
+    single-threaded one; otherwise this cross-origin isolated page runs the
+    threaded one."""
     with browser.Browser(800, 600, timeout=60) as page:
         page.goto(url + "storm.html?size=320x200&seed=6&replay&shots="
-                  + ",".join(map(str, SHOTS)))
+                  + ",".join(map(str, SHOTS)) + variant)
         code = page.wait_for("window.stormEnded !== undefined ? String(window.stormEnded) : ''",
                              timeout=240)
+        threaded, threads = page.evaluate("[threaded, threads]")
+        check(threaded != bool(variant),
+              f"the page runs the program it should: {threads} threads ({variant or 'isolated'})")
         check(code == "0", f"the replayed flight ends cleanly (exit {code})")
         for frame in SHOTS:
             data = page.evaluate(
@@ -94,7 +102,8 @@ def missing_data_is_said_in_words(build_web, folder):
     """A page whose data cannot be fetched says so instead of staying blank."""
     site = os.path.join(folder, "site")
     os.mkdir(site)
-    for name in ("storm.html", "storm.js", "storm.wasm"):
+    for name in ("storm.html", "storm.js", "storm.wasm", "storm-mt.js", "storm-mt.wasm",
+                 "storm-mt.worker.js"):
         with open(os.path.join(build_web, name), "rb") as f, open(os.path.join(site, name), "wb") as out:
             out.write(f.read())
     server, url = serve.start(site)
@@ -115,7 +124,9 @@ def main():
     server, url = serve.start(build_web)
     try:
         with tempfile.TemporaryDirectory() as folder:
-            replay_matches_native(url, native_frames(storm, folder))
+            expected = native_frames(storm, folder)
+            replay_matches_native(url, expected, "")
+            replay_matches_native(url, expected, "&threads=1")
             free_run_shows_the_storm(url, folder)
             missing_data_is_said_in_words(build_web, folder)
     finally:
