@@ -17,14 +17,15 @@ set_target_properties(storm PROPERTIES SUFFIX ".html")
 if(STORM_WEB_THREADS)
   # Workers for the renderer's threads are made with the page: as many as
   # the page asks for at most (page_web.html keeps --threads within it).
+  # Shared memory keeps its size: when it grows, the page's own views of it
+  # (frames, sound) would go stale on the other threads' growth.
   set_target_properties(storm PROPERTIES OUTPUT_NAME storm-mt)
-  # Growing shared memory slows the JavaScript side's reads of it; the
-  # program's own code is unaffected, and the page draws one frame at a time.
-  target_link_options(storm PRIVATE -pthread -sPTHREAD_POOL_SIZE=4 -Wno-pthreads-mem-growth)
+  target_link_options(storm PRIVATE -pthread -sPTHREAD_POOL_SIZE=4 -sINITIAL_MEMORY=256MB)
+else()
+  # The frame, the scene and the renderer's bins grow with the page's size.
+  target_link_options(storm PRIVATE -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=64MB)
 endif()
 target_link_options(storm PRIVATE
-  # The frame, the scene and the renderer's bins grow with the page's size.
-  -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=64MB
   # The page starts the program itself, with arguments made from its address;
   # the runtime outlives main, which returns once the frames are scheduled.
   -sINVOKE_RUN=0
