@@ -145,15 +145,16 @@ void detach_input()
 // clang-format off
 EM_JS(void, show_rgba, (const void* pixels, int width, int height), {
     const canvas = Module['canvas'];
-    if (canvas.width != width || canvas.height != height) {
+    let image = Module['stormImage'];
+    if (!image || image.width != width || image.height != height) {
         canvas.width = width;
         canvas.height = height;
+        // Kept from frame to frame: a new one each frame is a frame's worth
+        // of garbage.
+        image = Module['stormImage'] = canvas.getContext('2d').createImageData(width, height);
     }
-    const context = canvas.getContext('2d');
-    const bytes = HEAPU8.subarray(pixels, pixels + width * height * 4);
-    const image = context.createImageData(width, height);
-    image.data.set(bytes);
-    context.putImageData(image, 0, 0);
+    image.data.set(HEAPU8.subarray(pixels, pixels + width * height * 4));
+    canvas.getContext('2d').putImageData(image, 0, 0);
     Module['framesShown'] = (Module['framesShown'] | 0) + 1;
 });
 // clang-format on

@@ -15,6 +15,7 @@
 
 import base64
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -104,8 +105,7 @@ def missing_data_is_said_in_words(build_web, folder):
     os.mkdir(site)
     for name in ("storm.html", "storm.js", "storm.wasm", "storm-mt.js", "storm-mt.wasm",
                  "storm-mt.worker.js"):
-        with open(os.path.join(build_web, name), "rb") as f, open(os.path.join(site, name), "wb") as out:
-            out.write(f.read())
+        shutil.copy(os.path.join(build_web, name), site)
     server, url = serve.start(site)
     try:
         with browser.Browser(800, 600, timeout=60) as page:

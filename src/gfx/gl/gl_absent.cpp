@@ -22,8 +22,3 @@ const char* gl_renderer_name()
 {
     return "";
 }
-
-bool gl_renderer_is_software(const char*)
-{
-    return false;
-}
