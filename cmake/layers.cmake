@@ -67,12 +67,13 @@ function(storm_layer_files root layer pattern out_var)
 endfunction()
 
 # The platforms' own headers, and the only layers that may include them: SDL
-# and the browser's APIs belong to the platform layer, OpenGL's loader to it
-# and to the GL backend.
-set(STORM_SYSTEM_HEADERS SDL emscripten epoxy)
+# and the browser's APIs belong to the platform layer, OpenGL's loader (and
+# the browser's OpenGL ES) to it and to the GL backend.
+set(STORM_SYSTEM_HEADERS SDL emscripten epoxy GLES3)
 set(STORM_SYSTEM_SDL_LAYERS platform)
 set(STORM_SYSTEM_emscripten_LAYERS platform)
 set(STORM_SYSTEM_epoxy_LAYERS platform gl)
+set(STORM_SYSTEM_GLES3_LAYERS platform gl)
 
 # Lists "file: include" for every include under `root` that reaches a layer
 # its file's layer may not use, or a platform's header outside its layers.

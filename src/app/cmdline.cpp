@@ -89,8 +89,10 @@ static const char USAGE[] =
     "  --shots LIST     write the frames numbered in LIST (like 1,100,250) as PNG\n"
     "  --shot-dir DIR   where --shots writes (default: the current directory)\n"
     "  --renderer NAME  the device backend: auto (default) takes gl on a\n"
-    "                   hardware OpenGL 3.3 device and soft otherwise; gl is\n"
-    "                   OpenGL on any device (soft when none can be had);\n"
+    "                   hardware OpenGL 3.3 device, else gles on a hardware\n"
+    "                   OpenGL ES 3.0 one, and soft otherwise; gl is OpenGL\n"
+    "                   3.3 on any device (soft when none can be had); gles\n"
+    "                   is the same on OpenGL ES 3.0;\n"
     "                   soft is the software rasterizer, rendering in tiles\n"
     "                   on several threads; ref is the software reference\n"
     "                   rasterizer, one triangle at a time, as slow as it is\n"
@@ -179,7 +181,7 @@ static constexpr LongOption LONG_OPTIONS[] = {
     {"bench", OptionKind::BENCH, false, nullptr},
     {"shots", OptionKind::SHOTS, true, "frame numbers from 1, separated by commas"},
     {"shot-dir", OptionKind::SHOT_DIR, true, "an existing directory"},
-    {"renderer", OptionKind::RENDERER, true, "a renderer name: auto, gl, soft or ref"},
+    {"renderer", OptionKind::RENDERER, true, "a renderer name: auto, gl, gles, soft or ref"},
     {"threads", OptionKind::THREADS, true, "a whole number of threads from 1 to 64"},
 };
 
@@ -245,7 +247,8 @@ static bool apply_value(const LongOption& option, const char* value, LaunchOptio
     case OptionKind::RENDERER:
         options->renderer = value;
         return std::strcmp(value, "auto") == 0 || std::strcmp(value, "gl") == 0 ||
-               std::strcmp(value, "soft") == 0 || std::strcmp(value, "ref") == 0;
+               std::strcmp(value, "gles") == 0 || std::strcmp(value, "soft") == 0 ||
+               std::strcmp(value, "ref") == 0;
     case OptionKind::THREADS:
         return parse_positive_int(value, &options->threads) && options->threads <= SOFT_MAX_THREADS;
     default:

@@ -4,12 +4,13 @@
 // that was set up is taken down in reverse order after the frame loop.
 //
 // The device backend is chosen once the window exists: OpenGL when it can be
-// had (for `auto` only on a hardware device), the software rasterizer
-// otherwise. Whatever goes wrong with OpenGL at start-up, the program falls
-// back to the software backend and says so; it never ends for it.
+// had (for `auto` only on a hardware device, desktop OpenGL 3.3 before
+// OpenGL ES 3.0), the software rasterizer otherwise. Whatever goes wrong with OpenGL at start-up,
+// the program falls back to the software backend and says so; it never ends for it.
 #include "app/shell.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@
 static const GfxBackend BACKENDS[] = {
     {"soft", soft_create_direct3d},
     {"gl", gl_create_direct3d},
+    {"gles", gl_create_direct3d},
     {"ref", soft_create_reference_direct3d},
 };
 
@@ -46,8 +48,9 @@ static void report_fallback(const char* why)
 }
 
 // Selects the backend for --renderer. `auto` takes OpenGL only on a hardware
-// device; finding none is no failure and is only logged. `gl` takes any
-// OpenGL 3.3 device and reports when there is none.
+// device, desktop OpenGL 3.3 first and OpenGL ES 3.0 where that is missing;
+// finding neither is no failure and is only logged. `gl` and `gles` take
+// any device of their kind and report when there is none.
 static void choose_backend(const LaunchOptions& options)
 {
     gfx_select_backend("soft");
@@ -57,16 +60,28 @@ static void choose_backend(const LaunchOptions& options)
         return;
     }
     bool automatic = options.renderer == "auto";
+    bool vsync = !options.bench;
     char why[256] = "";
-    if (!gl_open(g_hwnd, !options.bench, automatic, why, sizeof why)) {
+    const char* chosen = options.renderer == "gles" ? "gles" : "gl";
+    GlProfile profile = options.renderer == "gles" ? GlProfile::es : GlProfile::desktop;
+    int opened = gl_open(g_hwnd, vsync, automatic, profile, why, sizeof why);
+    if (!opened && automatic) {
+        char es_why[256] = "";
+        opened = gl_open(g_hwnd, vsync, true, GlProfile::es, es_why, sizeof es_why);
+        if (opened)
+            chosen = "gles";
+        else
+            std::snprintf(why + std::strlen(why), sizeof why - std::strlen(why), "; %s", es_why);
+    }
+    if (!opened) {
         if (automatic)
             log_printf("renderer: soft (%s)", why);
         else
             report_fallback(why);
         return;
     }
-    gfx_select_backend("gl");
-    log_printf("renderer: gl (%s)", gl_renderer_name());
+    gfx_select_backend(chosen);
+    log_printf("renderer: %s (%s)", chosen, gl_renderer_name());
 }
 
 // Creates the device on the chosen backend; when OpenGL was chosen but its
@@ -75,7 +90,8 @@ static int start_device()
 {
     if (_gfx_init(g_width, g_height, g_fullscreen))
         return 1;
-    if (std::string(gfx_backend_name()) != "gl")
+    std::string backend = gfx_backend_name();
+    if (backend != "gl" && backend != "gles")
         return 0;
     _gfx_deinit();
     gl_close();

@@ -187,6 +187,8 @@ HRESULT DeviceFront::EndScene()
 
 HRESULT DeviceFront::Present(const RECT*, const RECT*, HWND override_window, const RGNDATA*)
 {
+    if (lost())
+        return D3DERR_DEVICELOST;
     present(override_window ? override_window : window_);
     return D3D_OK;
 }

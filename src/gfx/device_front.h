@@ -112,6 +112,10 @@ class DeviceFront : public RefCounted<IDirect3DDevice8>
     virtual void clear(DWORD flags, D3DCOLOR colour, float z) = 0;
     virtual void present(HWND window) = 0;
     virtual void draw(const FrontDraw& draw) = 0;
+    // Whether the device lost what it draws with for good (an OpenGL
+    // context that went and never came back); Present then answers
+    // D3DERR_DEVICELOST, and the program must make another device.
+    virtual bool lost() const { return false; }
 
     const FrontState& state() const { return state_; }
     // Moves whenever a matrix is set, so a backend that keeps their product

@@ -1,4 +1,4 @@
-// OpenGL without any display: an EGL context on Mesa's surfaceless platform
+// OpenGL (desktop or ES) without any display: an EGL context on Mesa's surfaceless platform
 // (no X server, no window system at all), or on the default display with a
 // small pbuffer where that platform is missing. The GL backend renders into
 // its own framebuffer object, so the context needs no surface of its own;
@@ -58,7 +58,7 @@ static int fail(char* why, int why_size, const char* text)
     return 0;
 }
 
-static int headless_create(HWND, bool, char* why, int why_size)
+static int headless_create(HWND, bool, GlProfile profile, char* why, int why_size)
 {
     if (!epoxy_has_egl()) {
         std::snprintf(why, size_t(why_size), "no EGL library");
@@ -67,30 +67,35 @@ static int headless_create(HWND, bool, char* why, int why_size)
     s_display = open_display();
     if (s_display == EGL_NO_DISPLAY)
         return fail(why, why_size, "no EGL display");
-    if (!eglBindAPI(EGL_OPENGL_API))
-        return fail(why, why_size, "EGL offers no desktop OpenGL");
+    bool es = profile == GlProfile::es;
+    if (!eglBindAPI(es ? EGL_OPENGL_ES_API : EGL_OPENGL_API))
+        return fail(why, why_size, es ? "EGL offers no OpenGL ES" : "EGL offers no desktop OpenGL");
     // Surfaceless configs carry no surface type; a pbuffer one is the
     // fallback's.
+    EGLint renderable = es ? EGL_OPENGL_ES3_BIT : EGL_OPENGL_BIT;
     const EGLint config_attributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE,
-                                        EGL_OPENGL_BIT, EGL_NONE};
+                                        renderable, EGL_NONE};
     EGLConfig config = nullptr;
     EGLint count = 0;
     if (!eglChooseConfig(s_display, config_attributes, &config, 1, &count) || count < 1) {
-        const EGLint any_surface[] = {EGL_SURFACE_TYPE, 0, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+        const EGLint any_surface[] = {EGL_SURFACE_TYPE, 0, EGL_RENDERABLE_TYPE, renderable,
                                       EGL_NONE};
         if (!eglChooseConfig(s_display, any_surface, &config, 1, &count) || count < 1)
-            return fail(why, why_size, "no EGL config for desktop OpenGL");
+            return fail(why, why_size, "no EGL config for the context");
     }
-    const EGLint context_attributes[] = {EGL_CONTEXT_MAJOR_VERSION,
+    const EGLint desktop_attributes[] = {EGL_CONTEXT_MAJOR_VERSION,
                                          3,
                                          EGL_CONTEXT_MINOR_VERSION,
                                          3,
                                          EGL_CONTEXT_OPENGL_PROFILE_MASK,
                                          EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
                                          EGL_NONE};
-    s_context = eglCreateContext(s_display, config, EGL_NO_CONTEXT, context_attributes);
+    const EGLint es_attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0,
+                                    EGL_NONE};
+    s_context = eglCreateContext(s_display, config, EGL_NO_CONTEXT,
+                                 es ? es_attributes : desktop_attributes);
     if (s_context == EGL_NO_CONTEXT)
-        return fail(why, why_size, "no OpenGL 3.3 core context");
+        return fail(why, why_size, es ? "no OpenGL ES 3.0 context" : "no OpenGL 3.3 core context");
     if (!epoxy_has_egl_extension(s_display, "EGL_KHR_surfaceless_context")) {
         const EGLint pbuffer_attributes[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
         s_surface = eglCreatePbufferSurface(s_display, config, pbuffer_attributes);

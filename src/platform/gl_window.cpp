@@ -15,11 +15,13 @@
 static SDL_GLContext s_context = nullptr;
 static SDL_Window* s_context_window = nullptr;
 
-void sys_gl_window_attributes()
+void sys_gl_window_attributes(GlProfile profile)
 {
+    bool es = profile == GlProfile::es;
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, es ? 0 : 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK,
+                        es ? SDL_GL_CONTEXT_PROFILE_ES : SDL_GL_CONTEXT_PROFILE_CORE);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     // The backend draws and tests depth in its own framebuffer; the
     // window's only receives finished frames.
@@ -27,7 +29,7 @@ void sys_gl_window_attributes()
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
 }
 
-static int window_create(HWND window, bool vsync, char* why, int why_size)
+static int window_create(HWND window, bool vsync, GlProfile profile, char* why, int why_size)
 {
     if (!window || !window->window) {
         std::snprintf(why, size_t(why_size), "no window to draw in");
@@ -37,7 +39,7 @@ static int window_create(HWND window, bool vsync, char* why, int why_size)
         std::snprintf(why, size_t(why_size), "the window was made without OpenGL");
         return 0;
     }
-    sys_gl_window_attributes();
+    sys_gl_window_attributes(profile);
     s_context = SDL_GL_CreateContext(window->window);
     if (!s_context) {
         std::snprintf(why, size_t(why_size), "%s", SDL_GetError());

@@ -27,8 +27,8 @@ struct SysWindow {
 // without any display server.
 const GlContextOps* sys_gl_window_ops();
 const GlContextOps* sys_gl_headless_ops();
-// Asks SDL for an OpenGL 3.3 core context; call before the window is made.
-void sys_gl_window_attributes();
+// Asks SDL for an OpenGL 3.3 core or an OpenGL ES 3.0 context.
+void sys_gl_window_attributes(GlProfile profile);
 
 // The SDL audio device, ready to be installed with snd_set_output.
 const SndOutput* sys_audio_output();

@@ -140,7 +140,7 @@ HWND sys_create_window(const char* title, int width, int height, bool fullscreen
     }
     SDL_Window* window = nullptr;
     if (s_gl_window) {
-        sys_gl_window_attributes();
+        sys_gl_window_attributes(GlProfile::desktop);
         window =
             SDL_CreateWindow(title, place.x, place.y, place.w, place.h, flags | SDL_WINDOW_OPENGL);
     }

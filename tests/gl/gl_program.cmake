@@ -1,4 +1,5 @@
-# The program on the OpenGL backend, headless:
+# The program on the OpenGL backend (RENDERER: gl for OpenGL 3.3, gles for
+# OpenGL ES 3.0), headless:
 # - the golden flight's frames agree with the software references (at most 1%
 #   of the pixels beyond 8 levels in a channel; tests/gl/DIFFERENCES.md says
 #   where and why they differ at all);
@@ -40,9 +41,9 @@ endfunction()
 
 set(failed "")
 foreach(run first second)
-  run_storm(${run} --renderer gl -x 320 -y 200 --replay ${SOURCE_DIR}/bench/flight.rec
+  run_storm(${run} --renderer ${RENDERER} -x 320 -y 200 --replay ${SOURCE_DIR}/bench/flight.rec
     --seed 6 --frames 300 --shots ${SHOT_LIST} --shot-dir .)
-  if(NOT ${run}_log MATCHES " - renderer: gl \\(")
+  if(NOT ${run}_log MATCHES " - renderer: ${RENDERER} \\(")
     message(FATAL_ERROR "the ${run} run did not use OpenGL:\n${${run}_err}\n${${run}_log}")
   endif()
 endforeach()
@@ -63,7 +64,7 @@ if(failed)
   message(FATAL_ERROR "${failed}; the frames are in ${WORKDIR}")
 endif()
 
-run_storm(bench --renderer gl --frames 3 --bench)
-if(NOT bench_out MATCHES "bench: renderer gl, ")
+run_storm(bench --renderer ${RENDERER} --frames 3 --bench)
+if(NOT bench_out MATCHES "bench: renderer ${RENDERER}, ")
   message(FATAL_ERROR "--bench does not name the OpenGL backend:\n${bench_out}")
 endif()

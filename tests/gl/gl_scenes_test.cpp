@@ -2,7 +2,8 @@
 // device interface by both, read back through the back buffer and compared
 // per channel. Each scene isolates states the program's passes rely on. The
 // tests need an OpenGL 3.3 context (headless EGL; Mesa's llvmpipe will do)
-// and are skipped without one.
+// and are skipped without one; with STORM_TEST_GL_PROFILE=es they run on an
+// OpenGL ES 3.0 context instead, as the browser's WebGL 2 would.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -85,7 +86,10 @@ class GlScenes : public ::testing::TestWithParam<FrameScene>
             return;
         g_hwnd = sys_create_window("gl", W, H, false);
         char why[256] = "";
-        s_ready = gl_open(g_hwnd, false, false, why, sizeof why) == 1;
+        const char* asked = std::getenv("STORM_TEST_GL_PROFILE");
+        GlProfile profile =
+            asked && std::string(asked) == "es" ? GlProfile::es : GlProfile::desktop;
+        s_ready = gl_open(g_hwnd, false, false, profile, why, sizeof why) == 1;
         if (!s_ready)
             std::fprintf(stderr, "no OpenGL: %s\n", why);
     }
@@ -102,7 +106,7 @@ bool GlScenes::s_ready = false;
 TEST_P(GlScenes, AgreesWithTheSoftwareDevice)
 {
     if (!s_ready)
-        GTEST_SKIP() << "no OpenGL 3.3 context";
+        GTEST_SKIP() << "no OpenGL context of the profile asked for";
     const FrameScene& s = GetParam();
     IDirect3D8 *soft = soft_create_direct3d(), *gl = gl_create_direct3d();
     const Frame reference = render_frame(soft, W, H, s.draw, s.clear, g_hwnd);

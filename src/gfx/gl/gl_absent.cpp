@@ -10,7 +10,7 @@ IDirect3D8* gl_create_direct3d()
     return nullptr;
 }
 
-int gl_open(HWND, bool, bool, char* why, int why_size)
+int gl_open(HWND, bool, bool, GlProfile, char* why, int why_size)
 {
     std::snprintf(why, size_t(why_size), "this build has no OpenGL backend");
     return 0;
@@ -21,4 +21,9 @@ void gl_close() {}
 const char* gl_renderer_name()
 {
     return "";
+}
+
+GlProfile gl_profile()
+{
+    return GlProfile::desktop;
 }

@@ -12,3 +12,27 @@ const GlContextOps* gl_context_ops()
 {
     return s_ops;
 }
+
+static unsigned s_generation = 0;
+
+unsigned gl_context_generation()
+{
+    return s_generation;
+}
+
+void gl_context_restored()
+{
+    ++s_generation;
+}
+
+static bool s_gone = false;
+
+void gl_context_abandoned()
+{
+    s_gone = true;
+}
+
+bool gl_context_gone()
+{
+    return s_gone;
+}

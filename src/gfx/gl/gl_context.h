@@ -6,11 +6,16 @@
 #pragma once
 #include "base/types.h"
 
+// The two kinds of context the backend draws with: desktop OpenGL 3.3 core,
+// and OpenGL ES 3.0, which is what WebGL 2 is and what boards with ES-only
+// drivers offer.
+enum class GlProfile { desktop, es };
+
 struct GlContextOps {
-    // Creates an OpenGL 3.3 core context for `window` (null or a headless
+    // Creates a context of `profile` for `window` (null or a headless
     // window: an off-screen one) and makes it current. `vsync`: presenting
     // waits for the display's refresh. 1 on success, 0 with a reason in `why`.
-    int (*create)(HWND window, bool vsync, char* why, int why_size);
+    int (*create)(HWND window, bool vsync, GlProfile profile, char* why, int why_size);
     // Releases the context made by create.
     void (*destroy)();
     // GL's functions by name, for the loader.
@@ -26,3 +31,15 @@ struct GlContextOps {
 // Installs the platform's operations (kept by pointer); null removes them.
 void gl_set_context_ops(const GlContextOps* ops);
 const GlContextOps* gl_context_ops();
+
+// Counts the contexts the backend has lost and been given anew (a browser
+// drops WebGL contexts). What was made in an older generation is gone with
+// its context and is made again when next needed; the managed textures keep
+// their texels in memory for that.
+unsigned gl_context_generation();
+// The platform says the context was lost and a new one is current.
+void gl_context_restored();
+// The platform says the context was lost and none will come back: devices
+// then answer D3DERR_DEVICELOST at their next Present.
+void gl_context_abandoned();
+bool gl_context_gone();

@@ -1,9 +1,8 @@
-// OpenGL 3.3 device. Draws into a framebuffer object of the back buffer's
-// size (8-bit colour, 16-bit depth as D16 has it) and shows it through the
-// platform's present operation. The device front (gfx/device_front.h) checks
-// the calls, keeps the bound state and describes each draw; this device picks
-// the program generated for the description's key, lets the state cache apply
-// what changed and streams the draw's vertices into a ring buffer.
+// OpenGL device, on desktop OpenGL 3.3 or OpenGL ES 3.0. Draws into a framebuffer object of the
+// back buffer's size (8-bit colour, 16-bit depth as D16 has it) and shows it through the platform's
+// present operation. The device front (gfx/device_front.h) checks the calls, keeps the bound state
+// and describes each draw; this device picks the program generated for the description's key, lets
+// the state cache apply what changed and streams the draw's vertices into a ring buffer.
 //
 // Direct3D's conventions are met in the transform: the picture is drawn
 // upright (GL's bottom row is the frame's last row), pixel centres are moved
@@ -11,6 +10,11 @@
 // Direct3D's top-left ownership), and depth 0..1 becomes GL's -w..w. The
 // frame's alpha stays opaque: draws never write it, as an X8R8G8B8 target has
 // none to write.
+//
+// A context can be lost (a browser drops WebGL contexts) and given anew: the
+// device then makes its GL objects again before it next draws, and the
+// textures upload their levels again from memory. A context lost for good
+// makes the device lost: Present says so.
 #include "gfx/gl/gl_device.h"
 
 #include <cstring>
@@ -79,7 +83,12 @@ class GlDevice final : public DeviceFront
     void clear(DWORD flags, D3DCOLOR colour, float z) override;
     void present(HWND window) override;
     void draw(const FrontDraw& draw) override;
+    bool lost() const override { return gl_context_gone(); }
 
+    bool make_objects();
+    // Makes the GL objects again when the context was given anew; false
+    // while there is nothing to draw with.
+    bool have_context();
     void bind_target();
     void update_matrix();
     GLint stream(const BYTE* first, UINT count, UINT stride);
@@ -94,11 +103,13 @@ class GlDevice final : public DeviceFront
     bool have_fog_ = false;
 
     // The last draw's key and program: consecutive draws mostly share them.
-    FfKey last_key_ = {};
+    GlShaderKey last_key_ = {};
     GlProgram* last_program_ = nullptr;
     bool have_last_ = false;
 
     GlStateCache* cache_ = nullptr;
+    unsigned generation_ = 0; // the context generation the objects below belong to
+    bool objects_made_ = false;
     GLuint framebuffer_ = 0, colour_ = 0, depth_ = 0;
     GLuint vertex_array_ = 0, ring_ = 0;
     GLsizeiptr ring_bytes_ = RING_BYTES, ring_used_ = 0;
@@ -125,7 +136,7 @@ class GlDirect3D final : public Direct3DFront
                         IDirect3DDevice8** device) override
     {
         char why[256] = "";
-        if (!gl_open(window, true, false, why, sizeof why)) {
+        if (!gl_open(window, true, false, gl_profile(), why, sizeof why)) {
             log_printf("gl: %s", why);
             return D3DERR_NOTAVAILABLE;
         }
@@ -166,12 +177,17 @@ bool GlDevice::start()
 {
     caps_ = device_caps();
     cache_ = gl_state_create();
+    generation_ = gl_context_generation();
+    return make_objects();
+}
 
+bool GlDevice::make_objects()
+{
+    objects_made_ = false;
     glGenTextures(1, &colour_);
     glActiveTexture(GL_TEXTURE0 + 7);
     glBindTexture(GL_TEXTURE_2D, colour_);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width_, height_, 0, GL_BGRA,
-                 GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+    gl_upload_level(0, width_, height_, nullptr, false, true);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
@@ -201,13 +217,41 @@ bool GlDevice::start()
     gl_state_colour_mask(cache_, true);
     gl_state_depth_mask(cache_, true);
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    glClearDepth(1.0);
+    gl_api_clear_depth(1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    return glGetError() == GL_NO_ERROR;
+    objects_made_ = glGetError() == GL_NO_ERROR;
+    return objects_made_;
+}
+
+bool GlDevice::have_context()
+{
+    if (gl_context_gone())
+        return false;
+    if (generation_ == gl_context_generation())
+        return objects_made_;
+    // Every name below died with the old context; the programs and the
+    // samplers are made again as draws ask for them.
+    generation_ = gl_context_generation();
+    framebuffer_ = colour_ = depth_ = vertex_array_ = ring_ = 0;
+    ring_bytes_ = RING_BYTES;
+    ring_used_ = 0;
+    attrib_stride_ = 0;
+    have_last_ = false;
+    last_program_ = nullptr;
+    gl_programs_forget();
+    gl_state_lost(cache_);
+    log_printf("gl: the context was given anew; its objects are made again");
+    return make_objects();
 }
 
 GlDevice::~GlDevice()
 {
+    if (generation_ != gl_context_generation() || gl_context_gone()) {
+        // The names belong to a context that is gone.
+        if (cache_)
+            gl_state_lost(cache_);
+        framebuffer_ = colour_ = depth_ = vertex_array_ = ring_ = 0;
+    }
     if (cache_)
         gl_state_destroy(cache_);
     if (ring_)
@@ -232,12 +276,19 @@ void GlDevice::bind_target()
 
 void GlDevice::read_back(GlLevel* into)
 {
+    if (!have_context())
+        return; // what the level held before stands
     // GL keeps the bottom row first; the program expects the top row first.
     size_t row = size_t(width_);
     rows_.resize(row * size_t(height_));
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, rows_.data());
+    if (gl_profile() == GlProfile::es) {
+        glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, rows_.data());
+        gl_swap_red_blue(rows_.data(), rows_.data(), rows_.size(), true);
+    } else {
+        glReadPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, rows_.data());
+    }
     for (int y = 0; y < height_; ++y) {
         const uint32_t* source = rows_.data() + size_t(height_ - 1 - y) * row;
         uint32_t* target = into->texels.data() + size_t(y) * row;
@@ -248,6 +299,8 @@ void GlDevice::read_back(GlLevel* into)
 
 void GlDevice::write_back(const GlLevel* from)
 {
+    if (!have_context())
+        return;
     size_t row = size_t(width_);
     rows_.resize(row * size_t(height_));
     for (int y = 0; y < height_; ++y)
@@ -255,13 +308,13 @@ void GlDevice::write_back(const GlLevel* from)
                     from->texels.data() + size_t(y) * row, row * 4);
     glActiveTexture(GL_TEXTURE0 + 7);
     glBindTexture(GL_TEXTURE_2D, colour_);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
-                    rows_.data());
+    gl_upload_level(0, width_, height_, rows_.data(), true, true);
 }
 
 void GlDevice::clear(DWORD flags, D3DCOLOR color, float z)
 {
+    if (!have_context())
+        return;
     GLbitfield bits = 0;
     if (flags & D3DCLEAR_TARGET) {
         // Clears ignore the masks draws use; the frame's alpha stays opaque.
@@ -272,7 +325,7 @@ void GlDevice::clear(DWORD flags, D3DCOLOR color, float z)
     }
     if (flags & D3DCLEAR_ZBUFFER) {
         gl_state_depth_mask(cache_, true);
-        glClearDepth(double(z));
+        gl_api_clear_depth(z);
         bits |= GL_DEPTH_BUFFER_BIT;
     }
     if (bits)
@@ -282,7 +335,7 @@ void GlDevice::clear(DWORD flags, D3DCOLOR color, float z)
 void GlDevice::present(HWND window)
 {
     const GlContextOps* ops = gl_context_ops();
-    if (ops && ops->present) {
+    if (have_context() && ops && ops->present) {
         ops->present(window, framebuffer_, width_, height_);
         // The platform used the context for its own drawing.
         gl_state_forget(cache_);
@@ -316,7 +369,8 @@ void GlDevice::update_matrix()
 
 // Copies `count` vertices into the ring and returns the index of the first.
 // The mapping is unsynchronised: the ring only ever hands out space no
-// pending draw reads, so neither side waits for the other.
+// pending draw reads, so neither side waits for the other. OpenGL ES takes
+// them by glBufferSubData (WebGL maps no buffers).
 GLint GlDevice::stream(const BYTE* first, UINT count, UINT stride)
 {
     GLsizeiptr bytes = GLsizeiptr(count) * GLsizeiptr(stride);
@@ -328,6 +382,11 @@ GLint GlDevice::stream(const BYTE* first, UINT count, UINT stride)
             ring_bytes_ = bytes;
         glBufferData(GL_ARRAY_BUFFER, ring_bytes_, nullptr, GL_STREAM_DRAW);
         start = 0;
+    }
+    if (gl_profile() == GlProfile::es) {
+        glBufferSubData(GL_ARRAY_BUFFER, start, bytes, first);
+        ring_used_ = start + bytes;
+        return GLint(start / GLsizeiptr(stride));
     }
     void* target = glMapBufferRange(GL_ARRAY_BUFFER, start, bytes,
                                     GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT |
@@ -342,14 +401,19 @@ GLint GlDevice::stream(const BYTE* first, UINT count, UINT stride)
 
 void GlDevice::draw(const FrontDraw& front)
 {
+    if (!have_context())
+        return;
     const FfDraw& draw = *front.described;
     GLenum mode = front.type == D3DPT_TRIANGLELIST    ? GL_TRIANGLES
                   : front.type == D3DPT_TRIANGLESTRIP ? GL_TRIANGLE_STRIP
                                                       : GL_TRIANGLE_FAN;
-    if (!have_last_ || draw.key != last_key_) {
-        last_program_ = gl_program_for(gl_shader_key(draw.key));
-        last_key_ = draw.key;
-        have_last_ = true;
+    if (!have_last_ || front.described_anew) {
+        GlShaderKey key = gl_shader_key(draw);
+        if (!have_last_ || key != last_key_) {
+            last_program_ = gl_program_for(key);
+            last_key_ = key;
+            have_last_ = true;
+        }
     }
     GlProgram* program = last_program_;
     if (!program)

@@ -3,7 +3,7 @@
 // vertex buffer, the shader programs made from fixed-function keys and the
 // cache of GL state.
 #pragma once
-#include <epoxy/gl.h>
+#include "gfx/gl/gl_api.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include "gfx/backend_objects.h"
 #include "gfx/d3d8.h"
 #include "gfx/fixed_function.h"
+#include "gfx/gl/gl_device.h"
 
 // ---------------------------------------------------------------------------
 // Resources (gl_resources.cpp)
@@ -64,8 +65,19 @@ class GlTexture final : public LeveledTexture<GlSurface>
     D3DFORMAT format_;
     std::vector<GlLevel> levels_;
     GLuint name_ = 0;
+    unsigned generation_ = 0; // the context generation name_ belongs to
     int base_level_ = 0;
 };
+
+// Texels of the frame and of textures are A8R8G8B8 words, bytes B, G, R, A
+// in memory. Desktop GL takes them as they are; OpenGL ES only as bytes R,
+// G, B, A. These turn a run of words round into `out` (and back: the swap is
+// its own inverse); `opaque` sets alpha, for a format that has none.
+void gl_swap_red_blue(const uint32_t* in, uint32_t* out, size_t count, bool opaque);
+// Fills (or with `sub`, updates) a level of the bound 2D texture from words
+// in the program's order, in whatever form the context takes.
+void gl_upload_level(int level, int width, int height, const uint32_t* texels, bool sub,
+                     bool opaque);
 
 // ---------------------------------------------------------------------------
 // Shader programs (gl_shader.cpp)
@@ -79,16 +91,29 @@ struct GlProgram {
     uint64_t fog_serial = 0;    // the device's fog serial last uploaded
 };
 
-// The part of a key that decides the shader: stages, lighting and fog.
-FfKey gl_shader_key(const FfKey& key);
+// What decides a draw's shader: the stages, lighting and fog of its key;
+// on OpenGL ES also what desktop samplers do and ES ones cannot (border
+// addressing and a level-of-detail bias), which its shader then does.
+// Everything else is zero, so keys compare and hash as bytes.
+struct GlShaderKey {
+    FfKey key;
+    uint8_t border_u[FF_STAGES], border_v[FF_STAGES];
+    D3DCOLOR border[FF_STAGES];
+    float lod_bias[FF_STAGES];
+    bool operator==(const GlShaderKey& other) const;
+    bool operator!=(const GlShaderKey& other) const { return !(*this == other); }
+};
+GlShaderKey gl_shader_key(const FfDraw& draw);
 // The generated program for a shader key, compiled on first use; null when
 // it cannot be compiled or linked (the reason is in the log).
-GlProgram* gl_program_for(const FfKey& shader_key);
+GlProgram* gl_program_for(const GlShaderKey& shader_key);
 // Compiles the programs of the keys the program's passes use, so a broken
 // shader shows at start-up; 0 with a reason when one fails.
 int gl_programs_check(char* why, int why_size);
 // Releases every program made so far.
 void gl_programs_release();
+// Forgets every program without deleting it: its context is gone.
+void gl_programs_forget();
 // The attribute locations every program shares.
 constexpr GLuint GL_ATTR_POSITION = 0;
 constexpr GLuint GL_ATTR_COORD0 = 1;
@@ -106,6 +131,9 @@ void gl_state_destroy(GlStateCache* cache);
 // Forgets what is bound, after someone else (the platform's present) used
 // the context.
 void gl_state_forget(GlStateCache* cache);
+// Forgets the sampler objects too, without deleting them: their context is
+// gone.
+void gl_state_lost(GlStateCache* cache);
 // Forgets a texture that is being deleted wherever it is bound.
 void gl_state_texture_deleted(GLuint texture);
 void gl_state_apply_key(GlStateCache* cache, const FfKey& key);

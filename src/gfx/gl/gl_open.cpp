@@ -10,6 +10,7 @@
 #include "gfx/gl/gl_internal.h"
 
 static bool s_open = false;
+static GlProfile s_profile = GlProfile::desktop;
 static char s_renderer[128] = "";
 
 static void say(char* why, int why_size, const char* text)
@@ -33,7 +34,20 @@ bool gl_renderer_is_software(const char* renderer)
     return false;
 }
 
-int gl_open(HWND window, bool vsync, bool hardware_only, char* why, int why_size)
+// Whether the current context is of `profile`, at the version it needs.
+static bool context_fits(GlProfile profile)
+{
+    if (profile == GlProfile::es)
+        return !gl_api_is_desktop() && gl_api_version() >= 30;
+    return gl_api_is_desktop() && gl_api_version() >= 33;
+}
+
+static const char* profile_name(GlProfile profile)
+{
+    return profile == GlProfile::es ? "OpenGL ES 3.0" : "OpenGL 3.3";
+}
+
+int gl_open(HWND window, bool vsync, bool hardware_only, GlProfile profile, char* why, int why_size)
 {
     if (s_open)
         return 1;
@@ -43,20 +57,22 @@ int gl_open(HWND window, bool vsync, bool hardware_only, char* why, int why_size
         return 0;
     }
     char reason[200] = "unknown reason";
-    if (!ops->create(window, vsync, reason, sizeof reason)) {
+    if (!ops->create(window, vsync, profile, reason, sizeof reason)) {
         char text[256];
-        std::snprintf(text, sizeof text, "no OpenGL 3.3 context: %s", reason);
+        std::snprintf(text, sizeof text, "no %s context: %s", profile_name(profile), reason);
         say(why, why_size, text);
         return 0;
     }
-    if (!epoxy_is_desktop_gl() || epoxy_gl_version() < 33) {
+    if (!context_fits(profile)) {
         char text[256];
-        std::snprintf(text, sizeof text, "OpenGL %d.%d is older than 3.3", epoxy_gl_version() / 10,
-                      epoxy_gl_version() % 10);
+        std::snprintf(text, sizeof text, "the context is %s %d.%d, not %s",
+                      gl_api_is_desktop() ? "OpenGL" : "OpenGL ES", gl_api_version() / 10,
+                      gl_api_version() % 10, profile_name(profile));
         say(why, why_size, text);
         ops->destroy();
         return 0;
     }
+    s_profile = profile;
     const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
     std::snprintf(s_renderer, sizeof s_renderer, "%s", renderer ? renderer : "unknown");
     if (hardware_only && gl_renderer_is_software(s_renderer)) {
@@ -64,12 +80,14 @@ int gl_open(HWND window, bool vsync, bool hardware_only, char* why, int why_size
         std::snprintf(text, sizeof text, "the OpenGL renderer (%s) is a software one", s_renderer);
         say(why, why_size, text);
         s_renderer[0] = '\0';
+        s_profile = GlProfile::desktop;
         ops->destroy();
         return 0;
     }
     if (!gl_programs_check(why, why_size)) {
         gl_programs_release();
         s_renderer[0] = '\0';
+        s_profile = GlProfile::desktop;
         ops->destroy();
         return 0;
     }
@@ -86,6 +104,12 @@ void gl_close()
         ops->destroy();
     s_renderer[0] = '\0';
     s_open = false;
+    s_profile = GlProfile::desktop;
+}
+
+GlProfile gl_profile()
+{
+    return s_profile;
 }
 
 const char* gl_renderer_name()

@@ -42,7 +42,7 @@ GlTexture::GlTexture(int width, int height, int levels, D3DFORMAT format, D3DPOO
 
 GlTexture::~GlTexture()
 {
-    if (name_) {
+    if (name_ && generation_ == gl_context_generation()) {
         gl_state_texture_deleted(name_);
         glDeleteTextures(1, &name_);
     }
@@ -52,8 +52,47 @@ GlTexture::~GlTexture()
 // state cache's record of the draw units stays true.
 static constexpr GLenum UPLOAD_UNIT = GL_TEXTURE0 + 7;
 
+void gl_swap_red_blue(const uint32_t* in, uint32_t* out, size_t count, bool opaque)
+{
+    uint32_t alpha = opaque ? 0xFF000000u : 0u;
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t p = in[i];
+        out[i] = (p & 0xFF00FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16) | alpha;
+    }
+}
+
+void gl_upload_level(int level, int width, int height, const uint32_t* texels, bool sub,
+                     bool opaque)
+{
+    GLenum format = GL_BGRA, type = GL_UNSIGNED_INT_8_8_8_8_REV;
+    static std::vector<uint32_t> s_swapped;
+    if (gl_profile() == GlProfile::es) {
+        format = GL_RGBA;
+        type = GL_UNSIGNED_BYTE;
+        if (texels) {
+            s_swapped.resize(size_t(width) * size_t(height));
+            gl_swap_red_blue(texels, s_swapped.data(), s_swapped.size(), opaque);
+            texels = s_swapped.data();
+        }
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    if (sub)
+        glTexSubImage2D(GL_TEXTURE_2D, level, 0, 0, width, height, format, type, texels);
+    else
+        glTexImage2D(GL_TEXTURE_2D, level, GL_RGBA8, width, height, 0, format, type, texels);
+}
+
 GLuint GlTexture::prepare(int base_level)
 {
+    if (generation_ != gl_context_generation()) {
+        // The context was lost and made anew: the old name means nothing
+        // now, and every level is uploaded again from memory.
+        name_ = 0;
+        generation_ = gl_context_generation();
+        for (GlLevel& level : levels_)
+            level.dirty = true;
+        base_level_ = 0;
+    }
     int last = int(levels_.size()) - 1;
     if (base_level > last)
         base_level = last;
@@ -70,14 +109,14 @@ GLuint GlTexture::prepare(int base_level)
         bind();
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, last);
-        // A format without alpha reads as opaque, whatever its top byte holds.
-        if (!has_alpha())
+        // A format without alpha reads as opaque, whatever its top byte
+        // holds (on OpenGL ES, which WebGL cannot swizzle, the upload
+        // makes it so).
+        if (!has_alpha() && gl_profile() == GlProfile::desktop)
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
         for (int i = 0; i <= last; ++i) {
             GlLevel& level = levels_[size_t(i)];
-            glTexImage2D(GL_TEXTURE_2D, i, GL_RGBA8, level.width, level.height, 0, GL_BGRA,
-                         GL_UNSIGNED_INT_8_8_8_8_REV, level.texels.data());
+            gl_upload_level(i, level.width, level.height, level.texels.data(), false, !has_alpha());
             level.dirty = false;
         }
     }
@@ -86,8 +125,7 @@ GLuint GlTexture::prepare(int base_level)
         if (!level.dirty)
             continue;
         bind();
-        glTexSubImage2D(GL_TEXTURE_2D, i, 0, 0, level.width, level.height, GL_BGRA,
-                        GL_UNSIGNED_INT_8_8_8_8_REV, level.texels.data());
+        gl_upload_level(i, level.width, level.height, level.texels.data(), true, !has_alpha());
         level.dirty = false;
     }
     if (base_level != base_level_) {

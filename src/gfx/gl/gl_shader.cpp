@@ -1,7 +1,8 @@
 // Shader programs made from fixed-function keys. One program per distinct
 // shader key (the stages, lighting and fog of a draw; depth, blending and
-// culling are GL state and stay out of it), generated as GLSL 3.30 text,
-// compiled on first use and kept until the device goes. The generated code
+// culling are GL state and stay out of it), generated as GLSL 3.30 text or,
+// on OpenGL ES, as GLSL ES 3.00, compiled on first use and kept until the
+// device goes. The generated code
 // follows the fixed-function pipeline step by step: the stage cascade with
 // every result saturated, then fog on the source colour before blending.
 #include <cstdio>
@@ -16,12 +17,25 @@ namespace
 {
 
 struct KeyHash {
-    size_t operator()(const FfKey& key) const { return ff_key_hash(key); }
+    size_t operator()(const GlShaderKey& key) const
+    {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&key);
+        uint64_t hash = 14695981039346656037ull;
+        for (size_t i = 0; i < sizeof key; ++i)
+            hash = (hash ^ bytes[i]) * 1099511628211ull;
+        return size_t(hash);
+    }
 };
 
-std::unordered_map<FfKey, GlProgram*, KeyHash> s_programs;
+std::unordered_map<GlShaderKey, GlProgram*, KeyHash> s_programs;
 
-const char VERTEX_SHADER[] = R"(#version 330 core
+const char* version_line()
+{
+    return gl_profile() == GlProfile::es ? "#version 300 es\nprecision highp float;\n"
+                                         : "#version 330 core\n";
+}
+
+const char VERTEX_SHADER[] = R"(
 layout(location = 0) in vec3 a_position;
 layout(location = 1) in vec2 a_coord0;
 layout(location = 2) in vec2 a_coord1;
@@ -88,18 +102,55 @@ std::string operation(int op, const std::string& a1, const std::string& a2)
     }
 }
 
-std::string fragment_source(const FfKey& key)
+std::string float_text(float value)
 {
-    std::string s = "#version 330 core\n"
-                    "in vec2 v_coord0;\n"
-                    "in vec2 v_coord1;\n"
-                    "in float v_eye_depth;\n"
-                    "uniform sampler2D u_texture0;\n"
-                    "uniform sampler2D u_texture1;\n"
-                    "uniform vec4 u_fog; // start, end, density\n"
-                    "uniform vec3 u_fog_colour;\n"
-                    "out vec4 o_colour;\n"
-                    "void main()\n{\n";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", double(value));
+    std::string result = text;
+    if (result.find_first_of(".e") == std::string::npos)
+        result += ".0";
+    return result;
+}
+
+// Stage n's texel. Where the sampler cannot do it (OpenGL ES), coordinates
+// outside the texture on a border-addressed axis read the border colour,
+// and a level-of-detail bias goes to the lookup.
+std::string texel_line(const GlShaderKey& shader, int n)
+{
+    const FfStage& stage = shader.key.stage[n];
+    std::string i = std::to_string(n);
+    std::string coord = std::string("v_coord") + (stage.coord_set ? "1" : "0");
+    std::string bias = shader.lod_bias[n] != 0.0f ? ", " + float_text(shader.lod_bias[n]) : "";
+    std::string line =
+        "    vec4 texel" + i + " = texture(u_texture" + i + ", " + coord + bias + ");\n";
+    std::string outside;
+    if (shader.border_u[n])
+        outside = coord + ".x < 0.0 || " + coord + ".x > 1.0";
+    if (shader.border_v[n])
+        outside += (outside.empty() ? "" : " || ") + coord + ".y < 0.0 || " + coord + ".y > 1.0";
+    if (!outside.empty()) {
+        D3DCOLOR c = shader.border[n];
+        line += "    if (" + outside + ")\n        texel" + i + " = vec4(" +
+                float_text(float((c >> 16) & 0xFF) / 255.0f) + ", " +
+                float_text(float((c >> 8) & 0xFF) / 255.0f) + ", " +
+                float_text(float(c & 0xFF) / 255.0f) + ", " + float_text(float(c >> 24) / 255.0f) +
+                ");\n";
+    }
+    return line;
+}
+
+std::string fragment_source(const GlShaderKey& shader)
+{
+    const FfKey& key = shader.key;
+    std::string s = std::string(version_line()) + "in vec2 v_coord0;\n"
+                                                  "in vec2 v_coord1;\n"
+                                                  "in float v_eye_depth;\n"
+                                                  "uniform sampler2D u_texture0;\n"
+                                                  "uniform sampler2D u_texture1;\n"
+                                                  "uniform vec4 u_fog; // start, end, density\n"
+                                                  "uniform vec3 u_fog_colour;\n"
+                                                  "out vec4 o_colour;\n"
+                                                  "void main()\n{\n";
     // Lighting without lights or a material leaves black with alpha 0;
     // unlit vertices without a colour are opaque white.
     s += key.lit ? "    vec4 diffuse = vec4(0.0);\n" : "    vec4 diffuse = vec4(1.0);\n";
@@ -108,8 +159,7 @@ std::string fragment_source(const FfKey& key)
         const FfStage& stage = key.stage[i];
         std::string n = std::to_string(i);
         if (stage.sampled)
-            s += "    vec4 texel" + n + " = texture(u_texture" + n + ", v_coord" +
-                 (stage.coord_set ? "1" : "0") + ");\n";
+            s += texel_line(shader, i);
         else
             s += "    vec4 texel" + n + " = vec4(0.0, 0.0, 0.0, 1.0);\n";
         s += "    vec4 next" + n + ";\n";
@@ -167,9 +217,9 @@ GLuint compile(GLenum type, const std::string& text)
     return shader;
 }
 
-GlProgram* build(const FfKey& key)
+GlProgram* build(const GlShaderKey& key)
 {
-    GLuint vs = compile(GL_VERTEX_SHADER, VERTEX_SHADER);
+    GLuint vs = compile(GL_VERTEX_SHADER, std::string(version_line()) + VERTEX_SHADER);
     GLuint fs = vs ? compile(GL_FRAGMENT_SHADER, fragment_source(key)) : 0;
     if (!vs || !fs) {
         if (vs)
@@ -208,20 +258,38 @@ GlProgram* build(const FfKey& key)
 
 } // namespace
 
-FfKey gl_shader_key(const FfKey& key)
+bool GlShaderKey::operator==(const GlShaderKey& other) const
 {
-    FfKey shader;
+    return std::memcmp(this, &other, sizeof other) == 0;
+}
+
+GlShaderKey gl_shader_key(const FfDraw& draw)
+{
+    GlShaderKey shader;
     std::memset(&shader, 0, sizeof shader);
+    const FfKey& key = draw.key;
     for (int i = 0; i < FF_STAGES; ++i)
-        shader.stage[i] = key.stage[i];
-    shader.stages = key.stages;
-    shader.lit = key.lit;
-    shader.fog_mode = key.fog_mode;
-    shader.fog_on_eye_depth = key.fog_on_eye_depth;
+        shader.key.stage[i] = key.stage[i];
+    shader.key.stages = key.stages;
+    shader.key.lit = key.lit;
+    shader.key.fog_mode = key.fog_mode;
+    shader.key.fog_on_eye_depth = key.fog_on_eye_depth;
+    if (gl_profile() != GlProfile::es)
+        return shader;
+    for (int i = 0; i < key.stages && i < FF_STAGES; ++i) {
+        if (!key.stage[i].sampled)
+            continue;
+        const FfSampler& sampler = draw.sampler[i];
+        shader.border_u[i] = sampler.address_u == D3DTADDRESS_BORDER;
+        shader.border_v[i] = sampler.address_v == D3DTADDRESS_BORDER;
+        if (shader.border_u[i] || shader.border_v[i])
+            shader.border[i] = sampler.border;
+        shader.lod_bias[i] = sampler.lod_bias;
+    }
     return shader;
 }
 
-GlProgram* gl_program_for(const FfKey& shader_key)
+GlProgram* gl_program_for(const GlShaderKey& shader_key)
 {
     auto found = s_programs.find(shader_key);
     if (found != s_programs.end())
@@ -248,7 +316,7 @@ int gl_programs_check(char* why, int why_size)
     perspective.m[15] = 0.0f;
     FfDraw draw;
     ff_describe(states, textures, perspective, &draw);
-    if (!gl_program_for(gl_shader_key(draw.key))) {
+    if (!gl_program_for(gl_shader_key(draw))) {
         std::snprintf(why, size_t(why_size), "a shader failed to compile (see debug.log)");
         return 0;
     }
@@ -263,5 +331,12 @@ void gl_programs_release()
             delete entry.second;
         }
     }
+    s_programs.clear();
+}
+
+void gl_programs_forget()
+{
+    for (auto& entry : s_programs)
+        delete entry.second;
     s_programs.clear();
 }

@@ -91,7 +91,9 @@ GLint address_mode(int mode)
     case D3DTADDRESS_CLAMP:
         return GL_CLAMP_TO_EDGE; // the edge texel, never a blend with the border
     case D3DTADDRESS_BORDER:
-        return GL_CLAMP_TO_BORDER;
+        // OpenGL ES has no border; its shader reads the border colour where
+        // the coordinates leave the texture.
+        return gl_profile() == GlProfile::es ? GL_CLAMP_TO_EDGE : GL_CLAMP_TO_BORDER;
     default:
         return GL_REPEAT;
     }
@@ -125,6 +127,8 @@ GLuint make_sampler(const FfSampler& s)
     glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER,
                         linear(s.mag_filter) ? GL_LINEAR : GL_NEAREST);
     glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, min_filter(s));
+    if (gl_profile() == GlProfile::es)
+        return sampler; // the bias and the border are the shader's there
     glSamplerParameterf(sampler, GL_TEXTURE_LOD_BIAS, s.lod_bias);
     float border[4] = {float((s.border >> 16) & 0xFF) / 255.0f,
                        float((s.border >> 8) & 0xFF) / 255.0f, float(s.border & 0xFF) / 255.0f,
@@ -178,6 +182,12 @@ void gl_state_destroy(GlStateCache* cache)
 void gl_state_forget(GlStateCache* cache)
 {
     cache->known = false;
+}
+
+void gl_state_lost(GlStateCache* cache)
+{
+    cache->known = false;
+    cache->samplers.clear();
 }
 
 // Puts GL into the state the cache believes in, after it was lost.
