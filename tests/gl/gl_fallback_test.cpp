@@ -5,6 +5,7 @@
 // nothing on stderr when it merely finds no OpenGL. The breakage is done by
 // replacing libepoxy's entry points in the child, below everything the
 // program owns.
+#include <dlfcn.h>
 #include <epoxy/egl.h>
 #include <epoxy/gl.h>
 #include <fcntl.h>
@@ -30,11 +31,23 @@ extern "C" const char* __asan_default_options()
 namespace
 {
 
-enum class Broken { CONTEXT, SHADERS };
+// The whole context, the shader compiler, or desktop OpenGL alone (a driver
+// that offers OpenGL ES only, as on many boards).
+enum class Broken { CONTEXT, SHADERS, DESKTOP };
 
 EGLBoolean refuse_initialize(EGLDisplay, EGLint*, EGLint*)
 {
     return EGL_FALSE;
+}
+
+PFNEGLCREATECONTEXTPROC s_create_context = nullptr;
+
+EGLContext create_es_only(EGLDisplay display, EGLConfig config, EGLContext share,
+                          const EGLint* attributes)
+{
+    if (eglQueryAPI() == EGL_OPENGL_API)
+        return EGL_NO_CONTEXT;
+    return s_create_context(display, config, share, attributes);
 }
 
 void compile_nothing(GLuint) {}
@@ -64,10 +77,17 @@ ProgramRun run_storm(Broken broken, std::vector<std::string> args)
     if (child == 0) {
         dup2(open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         dup2(open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        if (broken == Broken::CONTEXT)
+        if (broken == Broken::CONTEXT) {
             epoxy_eglInitialize = refuse_initialize;
-        else
+        } else if (broken == Broken::SHADERS) {
             epoxy_glCompileShader = compile_nothing;
+        } else {
+            // libepoxy's own pointer starts as a resolver that would call
+            // the replacement back: take EGL's function from the library.
+            s_create_context = reinterpret_cast<PFNEGLCREATECONTEXTPROC>(
+                dlsym(dlopen("libEGL.so.1", RTLD_LAZY), "eglCreateContext"));
+            epoxy_eglCreateContext = create_es_only;
+        }
         std::vector<const char*> argv;
         for (const std::string& arg : args)
             argv.push_back(arg.c_str());
@@ -126,6 +146,25 @@ TEST(GlFallback, AutoWithoutOpenGLRunsSoftwareQuietly)
     EXPECT_NE(run.out.find("bench: renderer soft, "), std::string::npos) << run.out;
     EXPECT_NE(run.log.find(" - renderer: soft (no OpenGL 3.3 context"), std::string::npos)
         << run.log;
+}
+
+// Without desktop OpenGL, `gles` draws on OpenGL ES, and `auto` tries it
+// after desktop OpenGL (then declines llvmpipe, a software renderer).
+TEST(GlFallback, WithoutDesktopOpenGLTheEsProfileIsTaken)
+{
+    ProgramRun gles =
+        run_storm(Broken::DESKTOP, {"--renderer", "gles", "--frames", "3", "--bench"});
+    if (gles.log.find("no OpenGL ES 3.0 context") != std::string::npos)
+        GTEST_SKIP() << "no OpenGL ES 3.0 context: " << gles.log;
+    EXPECT_EQ(gles.status, 0) << gles.err;
+    EXPECT_NE(gles.out.find("bench: renderer gles, "), std::string::npos) << gles.out;
+
+    ProgramRun automatic = run_storm(Broken::DESKTOP, {"--frames", "3", "--bench"});
+    EXPECT_EQ(automatic.status, 0);
+    EXPECT_TRUE(std::regex_search(
+        automatic.log, std::regex(" - renderer: soft \\(no OpenGL 3.3 context[^\n]*; the OpenGL "
+                                  "renderer \\([^\n]*\\) is a software one\\)\n")))
+        << automatic.log;
 }
 
 } // namespace
