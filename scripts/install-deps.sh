@@ -6,13 +6,13 @@
 #   web   that and emscripten and Chromium, for the browser build (make web)
 #   test  all that and the test tools: GoogleTest, the benchmark library, the
 #         X server and its drivers, clang with its fuzzer runtime,
-#         clang-format (make test; the default)
+#         clang-format, sox, PulseAudio and its tools (make test; the default)
 set -eu
 
 RUN="g++ make cmake ninja-build pkg-config libsdl2-dev libepoxy-dev libstb-dev
 libgl1-mesa-dri libegl1 libegl-dev libgl-dev fonts-dejavu-core"
 TEST="libgtest-dev libbenchmark-dev libpng-dev xvfb xauth xdotool x11-apps openbox mesa-utils
-clang-14 libclang-rt-14-dev llvm-14 clang-format-14 sox"
+clang-14 libclang-rt-14-dev llvm-14 clang-format-14 sox pulseaudio pulseaudio-utils"
 WEB="emscripten chromium python3"
 
 case "${1:-test}" in

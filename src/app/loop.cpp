@@ -3,8 +3,10 @@
 // thread, no sleeping. The loop is a step per frame, so a platform that
 // hands out frames itself (a browser's animation frames) runs the same
 // iterations the native loop does: each takes at most one window message,
-// polls the mouse, advances the clock, updates the scene and renders a
-// frame; the only wait is the device's own presentation. Everything below
+// polls the mouse, looks after the audio device (ds_watch_output: a lost one
+// is tried again on the tick counter, never waited for), advances the clock,
+// updates the scene and renders a frame; the only wait is the device's own
+// presentation. Everything below
 // reads time from g_time and g_frame_dt, never from a clock of its own, so a
 // fixed step makes a run exactly repeatable.
 #include "app/loop.h"
@@ -21,6 +23,7 @@
 #include "input/mouse.h"
 #include "platform/sys.h"
 #include "scene/scene.h"
+#include "snd/dsound.h"
 
 static const SceneOps* s_scenes = nullptr;
 static int s_scene_count = 0;
@@ -139,6 +142,7 @@ bool loop_step()
     double frame_start = sys_seconds();
     s_frame_ticks = sys_ticks();
     in_poll();
+    ds_watch_output(s_frame_ticks);
     float seconds;
     if (g_replaying) {
         replay_frame(&s_replay_clock, &seconds);

@@ -4,9 +4,12 @@
 // own thread through a callback that does nothing but call ds_render: all
 // mixing and all shared state live on the mixer's side of that call.
 //
-// If the device goes away while the program runs, SDL stops calling back and
-// reports the device stopped; the sound object notices through
-// snd_output_running and the program carries on silently.
+// If the device goes away while the program runs, SDL posts
+// SDL_AUDIODEVICEREMOVED and reports the device stopped; the sound object
+// notices through snd_output_running, closes it and opens the default device
+// again later. The audio subsystem goes with each close and comes back with
+// each open: after a sound server restarts, only a fresh start of it reaches
+// the new server.
 #include <SDL.h>
 
 #include "platform/platform_internal.h"
@@ -14,6 +17,7 @@
 
 static SDL_AudioDeviceID s_device = 0;
 static bool s_started_audio = false;
+static bool s_removed = false; // SDL said the open device went away
 
 // About 20 ms at 48 kHz: short enough that a thunder clap follows its flash,
 // long enough not to starve on a busy machine.
@@ -32,11 +36,20 @@ static void stop_audio_subsystem()
     s_started_audio = false;
 }
 
+// Whether SDL may pick its PulseAudio driver: it is asked for, or no driver is.
+static bool may_use_pulse()
+{
+    const char* driver = SDL_GetHint(SDL_HINT_AUDIODRIVER);
+    return !driver || !driver[0] || SDL_strstr(driver, "pulse");
+}
+
 static int open_output()
 {
     if (s_device)
         return 0;
     if (!SDL_WasInit(SDL_INIT_AUDIO)) {
+        if (may_use_pulse() && sys_pulse_lacks_sink())
+            return 0; // SDL would crash starting on it; a sink may come later
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return 0;
         s_started_audio = true;
@@ -47,6 +60,10 @@ static int open_output()
     wanted.channels = 2;
     wanted.samples = OUTPUT_FRAMES;
     wanted.callback = fill_block;
+    // A removal still queued belongs to a device closed before; SDL may hand
+    // the new one the same id.
+    SDL_FlushEvent(SDL_AUDIODEVICEREMOVED);
+    s_removed = false;
     SDL_AudioSpec obtained{};
     // Format and channel count are fixed (SDL converts if the hardware
     // differs); only the rate may follow the device, the mixer resamples.
@@ -73,7 +90,13 @@ static void close_output()
 
 static int output_running()
 {
-    return s_device && SDL_GetAudioDeviceStatus(s_device) == SDL_AUDIO_PLAYING;
+    return s_device && !s_removed && SDL_GetAudioDeviceStatus(s_device) == SDL_AUDIO_PLAYING;
+}
+
+void sys_audio_device_removed(uint32_t device)
+{
+    if (s_device && device == s_device)
+        s_removed = true;
 }
 
 const SndOutput* sys_audio_output()

@@ -1,6 +1,7 @@
 // What the platform's own files share: the audio device and the system mouse
 // as sys_init plugs them into the layers below.
 #pragma once
+#include <cstdint>
 
 #include "gfx/gl/gl_context.h"
 #include "snd/snd_output.h"
@@ -32,6 +33,12 @@ void sys_gl_window_attributes(GlProfile profile);
 
 // The SDL audio device, ready to be installed with snd_set_output.
 const SndOutput* sys_audio_output();
+// Tells the audio device that SDL reported an output device removed.
+void sys_audio_device_removed(uint32_t device);
+// True when a PulseAudio server answers and has no sink to play on (SDL's
+// PulseAudio driver must not start then); false when it has one, or when
+// there is no such server or no libpulse.
+bool sys_pulse_lacks_sink();
 
 // Tells the mouse device that there is (or no longer is) a mouse to read,
 // and starts (or stops) reporting focus changes to it.

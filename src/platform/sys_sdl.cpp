@@ -279,6 +279,10 @@ static void translate_event(const SDL_Event& event, HWND window, MSG* msg)
     case SDL_WINDOWEVENT:
         translate_window_event(event.window, window, msg);
         break;
+    case SDL_AUDIODEVICEREMOVED:
+        if (!event.adevice.iscapture)
+            sys_audio_device_removed(event.adevice.which);
+        break;
     default:
         break;
     }

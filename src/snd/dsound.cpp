@@ -18,14 +18,22 @@
 // One-shot duplicates handed to ds_release_when_stopped are released by the
 // program's thread once the mixer has stopped them (checked on every
 // create, duplicate and release-when-stopped call); the mixer itself never
-// frees. If the output device has gone away nothing will ever stop them, so
-// they are released at once.
+// frees.
+//
+// The output device may go away while the program runs (unplugged, its sound
+// server restarted). The frame loop's ds_watch_output notices, closes it and
+// tries to open one again every half second; meanwhile it moves the mix on in
+// real time itself, so one-shots still end and are released, and a device
+// that comes back takes the rain and every sound still playing on from where
+// they have got to.
 #include "snd/dsound.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
+#include "base/log.h"
 #include "snd/mixer.h"
 #include "snd/snd_output.h"
 
@@ -66,7 +74,8 @@ class DsBuffer final : public IDirectSoundBuffer8
     bool release_when_stopped = false;
     ULONG references = 0;
     DWORD caps = 0;
-    DWORD own_rate = 0; // the format's rate, what DSBFREQUENCY_ORIGINAL returns to
+    DWORD own_rate = 0;  // the format's rate, what DSBFREQUENCY_ORIGINAL returns to
+    DWORD frequency = 0; // the rate it plays at, kept to follow a new output rate
     SampleBlock* block = nullptr;
     LONG volume = 0;
     LONG pan = 0;
@@ -92,12 +101,17 @@ std::mutex s_mix_lock;
 SndChannel s_channels[DS_MAX_BUFFERS];
 int s_channel_span = 0; // channels at and above this index are all idle
 bool s_object_alive = false;
+SndLimiter s_limiter;
 
 // The program's thread only.
 DsBuffer s_buffers[DS_MAX_BUFFERS];
 DsObject s_object;
 int s_output_rate = 0;
 bool s_null_output = false;
+bool s_output_open = false;   // a device is open and pulls the mix
+uint32_t s_last_attempt = 0;  // when the lost device was last tried again
+uint32_t s_mix_ticks = 0;     // how far the mix has been moved on without a device
+uint64_t s_mix_remainder = 0; // the part of a frame left over from that, in 1/1000 frames
 
 DsBuffer* as_buffer(IDirectSoundBuffer8* buffer)
 {
@@ -150,13 +164,11 @@ void collect_stopped()
 {
     static DsBuffer* finished[DS_MAX_BUFFERS];
     int count = 0;
-    bool output_lost = !s_null_output && !snd_output_running();
     {
         std::lock_guard<std::mutex> lock(s_mix_lock);
         for (int i = 0; i < s_channel_span; ++i) {
             const DsBuffer& record = s_buffers[i];
-            if (record.in_use && record.release_when_stopped &&
-                (!s_channels[i].playing || output_lost))
+            if (record.in_use && record.release_when_stopped && !s_channels[i].playing)
                 finished[count++] = &s_buffers[i];
         }
     }
@@ -281,6 +293,7 @@ HRESULT DsBuffer::SetFrequency(DWORD new_frequency)
         new_frequency = own_rate;
     if (new_frequency < DSBFREQUENCY_MIN || new_frequency > DSBFREQUENCY_MAX)
         return DSERR_INVALIDPARAM;
+    frequency = new_frequency;
     uint64_t step = snd_step(new_frequency, uint32_t(s_output_rate));
     std::lock_guard<std::mutex> lock(s_mix_lock);
     s_channels[index].step = step;
@@ -315,8 +328,9 @@ ULONG DsObject::Release()
         return 0;
     if (--references > 0)
         return references;
-    if (!s_null_output)
+    if (s_output_open)
         snd_output_close();
+    s_output_open = false;
     {
         std::lock_guard<std::mutex> lock(s_mix_lock);
         s_object_alive = false;
@@ -372,6 +386,7 @@ HRESULT DsObject::CreateSoundBuffer(const DSBUFFERDESC* description, IDirectSoun
     record->references = 1;
     record->caps = description->dwFlags;
     record->own_rate = format.nSamplesPerSec;
+    record->frequency = format.nSamplesPerSec;
     record->block = block;
     record->volume = 0;
     record->pan = 0;
@@ -413,6 +428,7 @@ HRESULT DsObject::DuplicateSoundBuffer(IDirectSoundBuffer8* original,
     record->references = 1;
     record->caps = source->caps;
     record->own_rate = source->own_rate;
+    record->frequency = source->frequency;
     record->block = source->block;
     ++record->block->users;
     record->volume = source->volume;
@@ -455,6 +471,7 @@ HRESULT DirectSoundCreate8(const GUID* device, IDirectSound8** sound, void* oute
         std::lock_guard<std::mutex> lock(s_mix_lock);
         s_object_alive = true;
         s_channel_span = 0;
+        snd_limiter_init(&s_limiter, DS_NULL_OUTPUT_RATE);
     }
     int rate = null_output ? DS_NULL_OUTPUT_RATE : snd_output_open();
     if (rate <= 0) {
@@ -462,8 +479,14 @@ HRESULT DirectSoundCreate8(const GUID* device, IDirectSound8** sound, void* oute
         s_object_alive = false;
         return DSERR_NODRIVER;
     }
+    if (rate != DS_NULL_OUTPUT_RATE) {
+        // The device may already be pulling: its rate is only known now.
+        std::lock_guard<std::mutex> lock(s_mix_lock);
+        snd_limiter_init(&s_limiter, rate);
+    }
     s_output_rate = rate;
     s_null_output = null_output;
+    s_output_open = !null_output;
     s_object.references = 1;
     *sound = &s_object;
     return DS_OK;
@@ -489,7 +512,75 @@ void ds_render(float* out, int frames)
         std::memset(out, 0, sizeof(float) * 2 * size_t(frames));
         return;
     }
-    snd_mix(s_channels, s_channel_span, out, frames);
+    snd_mix(s_channels, s_channel_span, &s_limiter, out, frames);
+}
+
+// Says once, in the log and on stderr, what happened to the sound.
+static void report(const char* what)
+{
+    log_printf("sound: %s", what);
+    std::fprintf(stderr, "storm: sound: %s\n", what);
+}
+
+// Moves the mix on by the real time since the last call, rendering into
+// nothing, as a device would have pulled it. A program that stalled does not
+// catch up more than a second at once.
+static void keep_time(uint32_t now_ms)
+{
+    uint32_t elapsed = now_ms - s_mix_ticks;
+    s_mix_ticks = now_ms;
+    if (elapsed > 1000)
+        elapsed = 1000;
+    uint64_t due = uint64_t(elapsed) * uint64_t(s_output_rate) + s_mix_remainder;
+    s_mix_remainder = due % 1000;
+    int frames = int(due / 1000);
+    static float discarded[2 * 1024];
+    while (frames > 0) {
+        int block = frames < 1024 ? frames : 1024;
+        ds_render(discarded, block);
+        frames -= block;
+    }
+}
+
+// A new device may run at another rate: every channel's step follows it.
+static void follow_rate(int rate)
+{
+    s_output_rate = rate;
+    std::lock_guard<std::mutex> lock(s_mix_lock);
+    for (int i = 0; i < s_channel_span; ++i) {
+        if (s_buffers[i].in_use)
+            s_channels[i].step = snd_step(s_buffers[i].frequency, uint32_t(rate));
+    }
+    snd_limiter_init(&s_limiter, rate);
+}
+
+void ds_watch_output(uint32_t now_ms)
+{
+    if (s_object.references == 0 || s_null_output)
+        return;
+    if (s_output_open) {
+        if (snd_output_running())
+            return;
+        snd_output_close();
+        s_output_open = false;
+        s_last_attempt = s_mix_ticks = now_ms;
+        s_mix_remainder = 0;
+        report("the audio device was lost; retrying");
+        return;
+    }
+    keep_time(now_ms);
+    if (now_ms - s_last_attempt < DS_RETRY_INTERVAL_MS)
+        return;
+    s_last_attempt = now_ms;
+    int rate = snd_output_open();
+    if (rate <= 0)
+        return;
+    // The device pulls from the moment it opens; a first block at the old
+    // rate is all a change of rate can cost.
+    if (rate != s_output_rate)
+        follow_rate(rate);
+    s_output_open = true;
+    report("audio device back");
 }
 
 int ds_output_rate()

@@ -5,7 +5,8 @@
 // the result to the audio device on the device's own thread.
 //
 // A few functions at the end are this program's own, marked as such: the
-// fire-and-forget release of duplicates and the pull side of the null output
+// fire-and-forget release of duplicates, the watch that carries the sound
+// over the loss of its output device, and the pull side of the null output
 // that tests and tools drain by hand.
 #pragma once
 #include <cstdint>
@@ -147,8 +148,8 @@ constexpr int DS_MAX_BUFFERS = 4096;
 // The rate the null output mixes at.
 constexpr int DS_NULL_OUTPUT_RATE = 48000;
 
-// Gives up the caller's reference once the buffer has stopped: the end of a
-// one-shot play, or the loss of the output device. For duplicates
+// Gives up the caller's reference once the buffer has stopped at the end of
+// its one-shot play. For duplicates
 // that are played once and never looked at again, so a long run does not
 // pile them up.
 void ds_release_when_stopped(IDirectSoundBuffer8* buffer);
@@ -157,6 +158,17 @@ void ds_release_when_stopped(IDirectSoundBuffer8* buffer);
 // playing buffer into `out`. The audio device calls it on its own thread;
 // with the null output the owner calls it. Silence when there is no object.
 void ds_render(float* out, int frames);
+
+// How often a lost output device is tried again.
+constexpr uint32_t DS_RETRY_INTERVAL_MS = 500;
+
+// Keeps the sound going over the loss of the output device; the frame loop
+// calls it once a frame with the millisecond tick counter. When the device
+// has stopped it is closed, and from then on another is opened every
+// DS_RETRY_INTERVAL_MS until one opens; in between the mix moves on in real
+// time, heard by nobody. The loss and the return are each written once to
+// the log and stderr. Does nothing with the null output or without an object.
+void ds_watch_output(uint32_t now_ms);
 
 // The rate the sound object mixes at, 0 when there is none.
 int ds_output_rate();

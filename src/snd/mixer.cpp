@@ -8,8 +8,15 @@
 // loop wraps without a step; for a one-shot channel it is silence, so the
 // sound fades into its end over one frame instead of cutting off. Samples are
 // decoded to -1..1 (8-bit unsigned around 128, 16-bit signed), scaled by the
-// channel's gains and summed; only the final sum is clipped, as a sound card
-// clips the sum of its voices.
+// channel's gains and summed; only the final sum is limited.
+//
+// The limiter rides the gain instead of clipping: a crack of thunder over the
+// rain, or several rumbles at once, would otherwise be cut flat at full scale
+// and crackle. The envelope jumps to each new peak of the sum (so no sample
+// ever gets through above the ceiling) and decays back with a time
+// constant of a fifth of a second; the gain maps the envelope through a soft knee, the identity
+// below SND_LIMIT_KNEE and bending smoothly towards SND_LIMIT_CEILING above it. A mix that stays
+// under the knee passes bit for bit.
 #include "snd/mixer.h"
 
 #include <cmath>
@@ -92,7 +99,41 @@ bool channel_is_playable(const SndChannel& channel)
 
 } // namespace
 
-void snd_mix(SndChannel* channels, int count, float* out, int frames)
+// The level an envelope of `peak` is brought down to: itself up to the knee,
+// then a tanh curve with the same slope there that never reaches the ceiling.
+static float limited_level(float peak)
+{
+    constexpr float ROOM = SND_LIMIT_CEILING - SND_LIMIT_KNEE;
+    if (peak <= SND_LIMIT_KNEE)
+        return peak;
+    return SND_LIMIT_KNEE + ROOM * std::tanh((peak - SND_LIMIT_KNEE) / ROOM);
+}
+
+static void limit(SndLimiter* limiter, float* out, int frames)
+{
+    float envelope = limiter->envelope;
+    const float release = limiter->release;
+    for (int i = 0; i < frames; ++i) {
+        float peak = std::fmax(std::fabs(out[2 * i]), std::fabs(out[2 * i + 1]));
+        // Up at once, down slowly: the decay keeps the gain from following
+        // the waveform itself, which would distort it.
+        envelope = peak > envelope ? peak : peak + (envelope - peak) * release;
+        if (envelope > SND_LIMIT_KNEE) {
+            float gain = limited_level(envelope) / envelope;
+            out[2 * i] *= gain;
+            out[2 * i + 1] *= gain;
+        }
+    }
+    limiter->envelope = envelope;
+}
+
+void snd_limiter_init(SndLimiter* limiter, int rate)
+{
+    limiter->envelope = 0.0f;
+    limiter->release = rate > 0 ? std::exp(-1.0f / (0.2f * float(rate))) : 0.0f;
+}
+
+void snd_mix(SndChannel* channels, int count, SndLimiter* limiter, float* out, int frames)
 {
     if (frames <= 0)
         return;
@@ -109,12 +150,7 @@ void snd_mix(SndChannel* channels, int count, float* out, int frames)
         }
         MIX_FUNCTIONS[(channel.channels - 1) * 2 + (channel.bits == 16)](&channel, out, frames);
     }
-    for (int i = 0; i < 2 * frames; ++i) {
-        if (out[i] > 1.0f)
-            out[i] = 1.0f;
-        else if (out[i] < -1.0f)
-            out[i] = -1.0f;
-    }
+    limit(limiter, out, frames);
 }
 
 // Linear amplitude of a level in hundredths of a decibel: 10^(mB / 2000),

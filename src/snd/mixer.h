@@ -21,11 +21,29 @@ struct SndChannel {
     uint8_t looping;
 };
 
+// The output stage: rides the gain of the summed mix so that it never
+// reaches full scale. Its state is the level the mix has lately peaked at,
+// so what it does to a sample depends only on the samples before it, never on
+// how the stream was cut into blocks.
+struct SndLimiter {
+    float envelope; // the recent peak, 0 when the mix has been silent
+    float release;  // the envelope's decay per frame
+};
+
+// Where the limiter starts to act (about -6 dBFS) and the level it never
+// reaches (about -0.26 dBFS: a 16-bit conversion stays below 31800).
+constexpr float SND_LIMIT_KNEE = 0.5f;
+constexpr float SND_LIMIT_CEILING = 0.97f;
+
+// A limiter that has heard nothing yet, for an output of `rate` frames a
+// second: its gain recovers from a peak with a time constant of 0.2 s.
+void snd_limiter_init(SndLimiter* limiter, int rate);
+
 // Fills `out` with `frames` interleaved stereo frames: the sum of every
-// playing channel, clipped to -1..1. A channel that is not looping stops at
+// playing channel through the limiter. A channel that is not looping stops at
 // its end (playing = 0, position back to 0); a looping one wraps, and its
 // last frame is interpolated towards its first, so the loop point is seamless.
-void snd_mix(SndChannel* channels, int count, float* out, int frames);
+void snd_mix(SndChannel* channels, int count, SndLimiter* limiter, float* out, int frames);
 
 // Left and right gains of a volume and a pan: the channel away from the pan
 // loses |pan| / 100 dB on top of the volume, the near one keeps the volume.

@@ -110,14 +110,15 @@ TEST_F(SoundObject, OneObjectAtATimeAndItsReleaseTakesEverything)
 
 TEST_F(SoundObject, PlaysReachTheMixWithTheirVolumePanAndFrequency)
 {
-    int slot = load(std::vector<float>(480, 0.5f), 24000);
+    int slot =
+        load(std::vector<float>(480, 0.25f), 24000); // the sum stays under the limiter's knee
     // Left loses the volume and the pan's 600 away from it; right only the
     // volume. At the recording's own 24 kHz it lasts 960 output frames.
     snd_play(slot, 0, -600, 600, 0);
     snd_play(slot, 0, 0, -10000, 12000); // left only, 1920 frames
     std::vector<float> out = render(2000);
-    EXPECT_NEAR(out[20], 0.5f * 0.251f + 0.5f, 0.001f);
-    EXPECT_NEAR(out[21], 0.5f * 0.501f, 0.001f);
+    EXPECT_NEAR(out[20], 0.25f * 0.251f + 0.25f, 0.001f);
+    EXPECT_NEAR(out[21], 0.25f * 0.501f, 0.001f);
     EXPECT_NE(out[2 * 959 + 1], 0.0f);
     EXPECT_EQ(out[2 * 960 + 1], 0.0f);
     EXPECT_NE(out[2 * 1919], 0.0f);

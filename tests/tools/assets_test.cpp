@@ -129,7 +129,7 @@ TEST_F(AssetsTest, EveryFileTheSceneNamesIsInThePakAndDecodes)
         EXPECT_EQ(wav_is_canonical(f), 1) << name;
         EXPECT_EQ(h.format.bits_per_sample, 16) << name;
         EXPECT_EQ(h.format.channels, std::string(name) == "sound/rain.wav" ? 2 : 1) << name;
-        EXPECT_GE(h.data_length / int32_t(h.format.avg_bytes_per_sec), 5) << name << ": seconds";
+        EXPECT_GE(h.data_length / int32_t(h.format.avg_bytes_per_sec), 3) << name << ": seconds";
         mf_close(f);
     }
     snd_deinit();
