@@ -176,6 +176,7 @@ int storm_start(int argc, const char* const* argv)
     if (options.saver &&
         !saver_window(options, std::getenv("XSCREENSAVER_WINDOW"), &window_id, stderr))
         return 2;
+    sys_set_foreign_window(options.saver);
     if (!run_options_begin(options, stderr))
         return 2;
     gfx_set_backends(BACKENDS, int(sizeof BACKENDS / sizeof BACKENDS[0]));
@@ -189,7 +190,6 @@ int storm_start(int argc, const char* const* argv)
     pak_open("data.pak");
 
     sys_set_present_wait(!options.bench);
-    sys_set_foreign_window(options.saver);
     if (!sys_init(options.headless)) {
         run_options_end(g_width, g_height);
         return 1;

@@ -111,16 +111,20 @@ int sys_init(bool headless)
         if (!s_foreign)
             sys_mouse_attach(true);
     }
-    if (s_foreign) {
-        s_stop_signal = 0;
-        s_foreign_gone = false;
-        catch_stop_signals(true);
-    }
+    s_foreign_gone = false;
     return 1;
 }
 
 void sys_set_foreign_window(bool foreign)
 {
+    // From here on, so that a signal during the start-up is not lost but
+    // ends the run at its first frame.
+    if (foreign && !s_foreign) {
+        s_stop_signal = 0;
+        catch_stop_signals(true);
+    } else if (!foreign && s_foreign) {
+        catch_stop_signals(false);
+    }
     s_foreign = foreign;
 }
 
@@ -159,10 +163,8 @@ void sys_shutdown()
     // SDL lets go of the foreign window while X errors about it, now gone
     // perhaps, are still caught.
     SDL_Quit();
-    if (s_foreign) {
-        catch_stop_signals(false);
+    if (s_foreign)
         x11_foreign_close();
-    }
     s_initialised = false;
     s_headless = true;
 }
