@@ -12,8 +12,8 @@ ARGS       ?= -w
 TEST_ENV   := SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
 CTEST      := $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
 
-.PHONY: run test deps test-deps web-deps web web-run web-test build format format-check unit-test asan-test tsan-test \
-	clang-test fuzz-test clean
+.PHONY: run test deps test-deps deb-deps web-deps web web-run web-test build deb format format-check unit-test \
+	asan-test tsan-test clang-test fuzz-test clean
 
 deps:
 	@./scripts/install-deps.sh run
@@ -29,6 +29,16 @@ build: deps
 
 run: build
 	@./scripts/run.sh $(BUILD)/storm $(ARGS)
+
+deb-deps:
+	@./scripts/install-deps.sh deb
+
+# The Debian package, build/storm_VERSION_ARCH.deb, made by CPack from what
+# the install rules put in: the program, its data and flight, the desktop
+# entry, the icon, the manual page and the XScreenSaver hack and settings.
+deb: build deb-deps
+	cmake --build $(BUILD) -j $(JOBS) --target storm data storm_icon storm_docs
+	cd $(BUILD) && cpack -G DEB
 
 # The browser build in build-web/: storm.html with its JavaScript,
 # WebAssembly and data (the data set comes from the native build). Debian's
@@ -86,13 +96,13 @@ unit-test: test-deps
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && $(CTEST)
 
-# What the tests but the X ones need, and those tests.
+# What the tests but the X ones and the package need, and those tests.
 asan-test: test-deps
 	@[ -f $(BUILD)-asan/CMakeCache.txt ] || cmake -S . -B $(BUILD)-asan $(GENERATOR) \
 		-DCMAKE_BUILD_TYPE=Debug -DSTORM_SANITIZE=ON
 	cmake --build $(BUILD)-asan -j $(JOBS) --target storm_tests storm_gl_tests \
 		storm_fallback_tests storm_imgdiff
-	cd $(BUILD)-asan && $(CTEST) -LE x11
+	cd $(BUILD)-asan && $(CTEST) -LE 'x11|package'
 
 # The audio thread and the frame loop share state, and the software device
 # renders on threads of its own: the unit suite once more under ThreadSanitizer.

@@ -1,26 +1,31 @@
 #!/bin/sh
 # Installs the Debian packages a set of work needs; only missing packages are
 # installed, and a machine that already has them all is left alone (no root
-# needed then). Usage: install-deps.sh [run|web|test]
+# needed then). Usage: install-deps.sh [run|deb|web|test]
 #   run   what building and running the program needs (make run)
+#   deb   that and dpkg's tools, for the Debian package (make deb)
 #   web   that and emscripten and Chromium, for the browser build (make web)
 #   test  all that and the test tools: GoogleTest, the benchmark library, the
-#         X server and its drivers, clang with its fuzzer runtime,
-#         clang-format, sox, PulseAudio and its tools (make test; the default)
+#         X server and its drivers, XScreenSaver, lintian, clang with its
+#         fuzzer runtime, clang-format, sox, PulseAudio and its tools (make
+#         test; the default)
 set -eu
 
 RUN="g++ make cmake ninja-build pkg-config libsdl2-dev libepoxy-dev libstb-dev
-libgl1-mesa-dri libegl1 libegl-dev libgl-dev fonts-dejavu-core"
+libgl1-mesa-dri libegl1 libegl-dev libgl-dev libx11-dev fonts-dejavu-core"
+DEB="dpkg-dev"
 TEST="libgtest-dev libbenchmark-dev libpng-dev xvfb xauth xdotool x11-apps openbox mesa-utils
-clang-14 libclang-rt-14-dev llvm-14 clang-format-14 sox pulseaudio pulseaudio-utils"
+clang-14 libclang-rt-14-dev llvm-14 clang-format-14 sox pulseaudio pulseaudio-utils libxfixes-dev
+xscreensaver lintian man-db procps"
 WEB="emscripten chromium python3"
 
 case "${1:-test}" in
 run) PACKAGES="$RUN" ;;
+deb) PACKAGES="$RUN $DEB" ;;
 web) PACKAGES="$RUN $WEB" ;;
-test) PACKAGES="$RUN $WEB $TEST" ;;
+test) PACKAGES="$RUN $DEB $WEB $TEST" ;;
 *)
-    echo "usage: $0 [run|web|test]" >&2
+    echo "usage: $0 [run|deb|web|test]" >&2
     exit 2
     ;;
 esac

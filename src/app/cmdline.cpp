@@ -4,6 +4,7 @@
 // while the long options are strict: a bad value is reported, never guessed.
 #include "app/cmdline.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -99,11 +100,22 @@ static const char USAGE[] =
     "                   plain (soft gives the same pixels)\n"
     "  --threads N      threads the soft renderer draws with (1 to 64;\n"
     "                   default: one per processor core)\n"
+    "  --root           screensaver: draw on the window named in the environment\n"
+    "                   variable XSCREENSAVER_WINDOW, or on the whole screen\n"
+    "                   (the root window) when it is unset\n"
+    "  --window-id ID   screensaver: draw in the X window ID (0x... or decimal)\n"
+    "  --sound          screensaver: play the rain and the thunder (silent\n"
+    "                   without it)\n"
     "  --help           print this text and exit\n"
     "  --version        print the version and exit\n"
     "\n"
+    "As a screensaver (-root and -window-id work too) the picture fills the\n"
+    "window letterboxed, the camera flies by itself, no input is taken, and\n"
+    "SIGTERM or SIGINT ends the run.\n"
+    "\n"
     "The program writes a trace of its start-up to debug.log in the current\n"
-    "directory.\n";
+    "directory; a screensaver writes it to $XDG_STATE_HOME/storm/debug.log\n"
+    "(~/.local/state/storm/debug.log by default).\n";
 
 static bool parse_positive_int(const char* text, int* value)
 {
@@ -159,6 +171,9 @@ enum class OptionKind {
     SHOT_DIR,
     RENDERER,
     THREADS,
+    ROOT,
+    WINDOW_ID,
+    SOUND,
 };
 
 struct LongOption {
@@ -183,6 +198,10 @@ static constexpr LongOption LONG_OPTIONS[] = {
     {"shot-dir", OptionKind::SHOT_DIR, true, "an existing directory"},
     {"renderer", OptionKind::RENDERER, true, "a renderer name: auto, gl, gles, soft or ref"},
     {"threads", OptionKind::THREADS, true, "a whole number of threads from 1 to 64"},
+    {"root", OptionKind::ROOT, false, nullptr},
+    {"window-id", OptionKind::WINDOW_ID, true,
+     "an X window id: 0x and hexadecimal digits, or decimal digits (not 0)"},
+    {"sound", OptionKind::SOUND, false, nullptr},
 };
 
 static const LongOption* find_long_option(const std::string& name)
@@ -251,8 +270,82 @@ static bool apply_value(const LongOption& option, const char* value, LaunchOptio
                std::strcmp(value, "ref") == 0;
     case OptionKind::THREADS:
         return parse_positive_int(value, &options->threads) && options->threads <= SOFT_MAX_THREADS;
+    case OptionKind::WINDOW_ID:
+        options->saver = true;
+        options->has_window_id = parse_window_id(value, &options->window_id);
+        return options->has_window_id;
     default:
         return false;
+    }
+}
+
+bool parse_window_id(const char* text, uint32_t* id)
+{
+    int base = 10;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text += 2;
+    }
+    // strtoull would also take signs, spaces and a second "0x".
+    if (!*text)
+        return false;
+    for (const char* c = text; *c; ++c) {
+        unsigned char digit = static_cast<unsigned char>(*c);
+        if (!(base == 16 ? std::isxdigit(digit) : std::isdigit(digit)))
+            return false;
+    }
+    errno = 0;
+    unsigned long long parsed = std::strtoull(text, nullptr, base);
+    if (errno || parsed == 0 || parsed > 0x1FFFFFFFull)
+        return false;
+    *id = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+bool saver_window(const LaunchOptions& options, const char* env_window, uint32_t* id, FILE* err)
+{
+    *id = 0;
+    if (options.has_window_id) {
+        *id = options.window_id;
+        return true;
+    }
+    if (!env_window || !*env_window)
+        return true;
+    if (!parse_window_id(env_window, id)) {
+        std::fprintf(err,
+                     "storm: XSCREENSAVER_WINDOW='%s' names no window: expected 0x and "
+                     "hexadecimal digits, or decimal digits\n",
+                     env_window);
+        return false;
+    }
+    return true;
+}
+
+// The screensaver options in the single-dash form XScreenSaver's own
+// programs use: the whole word, never a substring as the classic switches.
+static bool is_single_dash_saver_option(const char* word)
+{
+    return std::strcmp(word, "-root") == 0 || std::strcmp(word, "-window-id") == 0 ||
+           std::strncmp(word, "-window-id=", 11) == 0;
+}
+
+static void apply_flag(OptionKind kind, LaunchOptions* options)
+{
+    switch (kind) {
+    case OptionKind::BENCH:
+        options->bench = true;
+        break;
+    case OptionKind::HEADLESS:
+        options->headless = true;
+        break;
+    case OptionKind::ROOT:
+        options->saver = true;
+        break;
+    case OptionKind::SOUND:
+        options->sound = true;
+        break;
+    default:
+        break;
     }
 }
 
@@ -262,7 +355,12 @@ OptionsResult parse_long_options(int argc, const char* const* argv, LaunchOption
     classic->clear();
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
-        if (std::strncmp(word, "--", 2) != 0) {
+        const char* body = nullptr; // the word without its dashes
+        if (std::strncmp(word, "--", 2) == 0)
+            body = word + 2;
+        else if (is_single_dash_saver_option(word))
+            body = word + 1;
+        if (!body) {
             if (!classic->empty())
                 *classic += ' ';
             *classic += word;
@@ -270,11 +368,11 @@ OptionsResult parse_long_options(int argc, const char* const* argv, LaunchOption
         }
 
         // "--name=value" and "--name value" both work.
-        std::string name = word + 2;
+        std::string name = body;
         const char* inline_value = nullptr;
         size_t equals = name.find('=');
         if (equals != std::string::npos) {
-            inline_value = word + 2 + equals + 1;
+            inline_value = body + equals + 1;
             name.resize(equals);
         }
 
@@ -296,10 +394,7 @@ OptionsResult parse_long_options(int argc, const char* const* argv, LaunchOption
                 std::fprintf(out, "storm %s\n", STORM_VERSION);
                 return OptionsResult::EXIT_OK;
             }
-            if (option->kind == OptionKind::BENCH)
-                options->bench = true;
-            else
-                options->headless = true;
+            apply_flag(option->kind, options);
             continue;
         }
 
@@ -317,6 +412,11 @@ OptionsResult parse_long_options(int argc, const char* const* argv, LaunchOption
                          option->name, option->value_help);
             return OptionsResult::EXIT_USAGE;
         }
+    }
+    if (options->saver && options->headless) {
+        std::fprintf(err, "storm: '--headless' draws in no window: it cannot go with '--root' or "
+                          "'--window-id'\n");
+        return OptionsResult::EXIT_USAGE;
     }
     return OptionsResult::RUN;
 }

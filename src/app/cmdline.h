@@ -33,6 +33,11 @@ struct LaunchOptions {
     std::string shot_dir = ".";    // where those frames go
     std::string renderer = "auto"; // auto, gl, soft or ref
     int threads = 0;               // software render threads; 0 = one per core
+    // Screensaver mode: draw in a window another program owns.
+    bool saver = false;         // --root or --window-id was given
+    bool has_window_id = false; // --window-id: that window, whatever the environment says
+    uint32_t window_id = 0;
+    bool sound = false; // --sound: a screensaver is silent without it
 };
 
 enum class OptionsResult {
@@ -47,6 +52,17 @@ enum class OptionsResult {
 // warned about on `err` and dropped.
 OptionsResult parse_long_options(int argc, const char* const* argv, LaunchOptions* options,
                                  std::string* classic, FILE* out, FILE* err);
+
+// An X window id as screensavers are handed one: "0x" and hexadecimal digits,
+// or decimal digits; nothing else around them. X ids never use the top three
+// bits, and 0 names no window. False for anything else.
+bool parse_window_id(const char* text, uint32_t* id);
+
+// The window a screensaver run draws in: --window-id's, else the one in
+// `env_window` (the value of XSCREENSAVER_WINDOW; null or empty when unset),
+// else 0 for the screen's root window. A bad value in the environment is
+// reported on `err` and gives false.
+bool saver_window(const LaunchOptions& options, const char* env_window, uint32_t* id, FILE* err);
 
 // atoi's reading of a number: leading white space, an optional sign, digits up to
 // the first non-digit, 0 when there are none. Saturates instead of overflowing.

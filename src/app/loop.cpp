@@ -16,6 +16,7 @@
 #include "app/cmdline.h"
 #include "app/recording.h"
 #include "app/run_options.h"
+#include "app/saver.h"
 #include "app/screenshot.h"
 #include "app/window.h"
 #include "gfx/device.h"
@@ -108,6 +109,15 @@ static void replay_frame(double* replay_clock, float* seconds)
     *seconds = static_cast<float>(*replay_clock);
 }
 
+// The autopilot stands in for the mouse, by the time the frame's clock moved.
+static void autopilot_frame(float seconds)
+{
+    RecordedFrame input = autopilot_take(&g_autopilot, double(seconds) - double(g_clock));
+    g_mouse_dx = input.dx;
+    g_mouse_dy = input.dy;
+    g_mouse_buttons = input.buttons;
+}
+
 static void after_frame()
 {
     if (g_screenshot_requested) {
@@ -130,6 +140,9 @@ void loop_begin()
 
 bool loop_step()
 {
+    // A screensaver is told to stop by a signal, which the platform notes.
+    if (sys_stop_requested())
+        g_quit = 1;
     if (g_quit)
         return false;
     MSG msg;
@@ -148,6 +161,8 @@ bool loop_step()
         replay_frame(&s_replay_clock, &seconds);
     } else {
         seconds = next_frame_seconds();
+        if (g_autopiloting)
+            autopilot_frame(seconds);
     }
     if (g_recording_file) {
         RecordedFrame frame = {seconds - g_clock, g_mouse_dx, g_mouse_dy, g_mouse_buttons};

@@ -53,24 +53,19 @@ static bool blank_or_comment(const std::string& line)
     return first == std::string::npos || line[first] == '#';
 }
 
-int recording_load(const char* path, std::vector<RecordedFrame>* frames, FILE* err)
+int recording_parse(const char* text, size_t size, const char* name,
+                    std::vector<RecordedFrame>* frames, FILE* err)
 {
     frames->clear();
-    FILE* file = std::fopen(path, "r");
-    if (!file) {
-        std::fprintf(err, "storm: cannot read flight '%s': %s\n", path, std::strerror(errno));
-        return 0;
-    }
     std::string line;
     int line_number = 0;
-    int c = 0;
-    int ok = 1;
-    while (ok && c != EOF) {
-        line.clear();
-        while ((c = std::fgetc(file)) != EOF && c != '\n')
-            line += static_cast<char>(c);
-        if (c == EOF && line.empty())
-            break;
+    size_t at = 0;
+    while (at < size) {
+        size_t end = at;
+        while (end < size && text[end] != '\n')
+            ++end;
+        line.assign(text + at, end - at);
+        at = end + 1;
         ++line_number;
         if (blank_or_comment(line))
             continue;
@@ -79,18 +74,34 @@ int recording_load(const char* path, std::vector<RecordedFrame>* frames, FILE* e
             std::fprintf(err,
                          "storm: %s:%d: expected 'dt dx dy buttons' (seconds >= 0, then three "
                          "whole numbers)\n",
-                         path, line_number);
-            ok = 0;
-            break;
+                         name, line_number);
+            return 0;
         }
         frames->push_back(frame);
     }
-    if (ok && std::ferror(file)) {
-        std::fprintf(err, "storm: error reading flight '%s'\n", path);
-        ok = 0;
+    return 1;
+}
+
+int recording_load(const char* path, std::vector<RecordedFrame>* frames, FILE* err)
+{
+    frames->clear();
+    FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        std::fprintf(err, "storm: cannot read flight '%s': %s\n", path, std::strerror(errno));
+        return 0;
     }
+    std::string text;
+    char block[4096];
+    size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0)
+        text.append(block, got);
+    bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    return ok;
+    if (failed) {
+        std::fprintf(err, "storm: error reading flight '%s'\n", path);
+        return 0;
+    }
+    return recording_parse(text.data(), text.size(), path, frames, err);
 }
 
 int recording_write_frame(FILE* file, const RecordedFrame& frame)

@@ -14,6 +14,10 @@ struct RecordedFrame {
 // Reads a whole flight file. On a bad line or an unreadable file returns 0
 // and writes a message naming the file and line to `err`.
 int recording_load(const char* path, std::vector<RecordedFrame>* frames, FILE* err);
+// The same for a flight already in memory (`size` bytes); `name` stands for
+// the file in messages.
+int recording_parse(const char* text, size_t size, const char* name,
+                    std::vector<RecordedFrame>* frames, FILE* err);
 
 // Appends one frame as a line and flushes it, so a recording is complete
 // however the run ends.

@@ -5,11 +5,19 @@
 //
 // The device backend is chosen once the window exists: OpenGL when it can be
 // had (for `auto` only on a hardware device, desktop OpenGL 3.3 before
-// OpenGL ES 3.0), the software rasterizer otherwise. Whatever goes wrong with OpenGL at start-up,
-// the program falls back to the software backend and says so; it never ends for it.
+// OpenGL ES 3.0), the software rasterizer otherwise. Whatever goes wrong with
+// OpenGL at start-up, the program falls back to the software backend and
+// says so; it never ends for it.
+//
+// A screensaver run (--root, --window-id) draws in a window another program
+// owns: its trace goes to the XDG state folder, it is silent unless asked,
+// the camera is flown by the installed flight, and each night has a seed of
+// its own from the wall clock.
 #include "app/shell.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,6 +25,7 @@
 #include "app/cmdline.h"
 #include "app/loop.h"
 #include "app/run_options.h"
+#include "app/saver.h"
 #include "app/window.h"
 #include "base/crt_rand.h"
 #include "base/log.h"
@@ -128,6 +137,38 @@ static void apply_run_controls(const LaunchOptions& options)
     g_loop_fixed_step = options.fixed_step;
 }
 
+// The tick counter starts with the program, so it would give every night
+// nearly the same storm; the wall clock differs from run to run.
+static uint32_t wall_clock_seed()
+{
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+static uint32_t choose_seed(const LaunchOptions& options)
+{
+    if (options.has_seed)
+        return options.seed;
+    return options.saver ? wall_clock_seed() : sys_ticks();
+}
+
+// The recorded person flies a screensaver's camera, unless a replay does.
+static void start_autopilot(const LaunchOptions& options)
+{
+    g_autopiloting = false;
+    if (!options.saver || !options.replay_path.empty())
+        return;
+    std::vector<RecordedFrame> flight;
+    if (!saver_load_flight(&flight, stderr)) {
+        log_printf("saver: no flight to fly");
+        return;
+    }
+    autopilot_start(&g_autopilot, std::move(flight));
+    g_autopiloting = true;
+    log_printf("saver: flying %s, %d frames", SAVER_FLIGHT, int(g_autopilot.frames.size()));
+}
+
 // The launch options of the run, kept from start to finish.
 static LaunchOptions s_options;
 
@@ -148,11 +189,20 @@ int storm_start(int argc, const char* const* argv)
     text.push_back('\0');
     parse_command_line(text.data());
     apply_run_controls(options);
+    uint32_t window_id = 0;
+    if (options.saver &&
+        !saver_window(options, std::getenv("XSCREENSAVER_WINDOW"), &window_id, stderr))
+        return 2;
+    sys_set_foreign_window(options.saver);
     if (!run_options_begin(options, stderr))
         return 2;
     gfx_set_backends(BACKENDS, int(sizeof BACKENDS / sizeof BACKENDS[0]));
 
-    log_open();
+    // A screensaver's current folder is not its own to write in.
+    if (options.saver)
+        saver_open_log(saver_state_dir(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")));
+    else
+        log_open();
     set_resource_dirs(options);
     pak_open("data.pak");
 
@@ -161,7 +211,12 @@ int storm_start(int argc, const char* const* argv)
         run_options_end(g_width, g_height);
         return 1;
     }
-    crt_srand(options.has_seed ? options.seed : sys_ticks());
+    if (options.saver && !sys_find_foreign_window(window_id)) {
+        run_options_end(g_width, g_height);
+        sys_shutdown();
+        return 2;
+    }
+    crt_srand(choose_seed(options));
 
     sys_set_gl_window(options.renderer != "soft" && options.renderer != "ref");
     soft_set_threads(options.threads);
@@ -180,10 +235,12 @@ int storm_start(int argc, const char* const* argv)
         return 1;
     }
     in_init(nullptr, g_hwnd);
-    snd_init(g_hwnd);
+    if (!options.saver || options.sound)
+        snd_init(g_hwnd);
 
     scene_set_table(&STORM_SCENE, 1);
     scene_start();
+    start_autopilot(options);
     loop_begin();
     return SYS_RUNNING;
 }

@@ -9,7 +9,12 @@ FILE* g_log_file = nullptr;
 
 void log_open()
 {
-    g_log_file = std::fopen("debug.log", "w+");
+    log_open_file("debug.log");
+}
+
+void log_open_file(const char* path)
+{
+    g_log_file = std::fopen(path, "w+");
 }
 
 void log_printf(const char* format, ...)

@@ -2,8 +2,8 @@
 // present that puts its finished frame on the screen. The frame is copied
 // from the backend's framebuffer object into the window's own, stretched
 // over the client area in a window and letterboxed with its proportions in
-// full screen (as the software frames are shown), then the buffers swap;
-// with vsync on, the swap waits for the display.
+// full screen and in a screensaver's window (as the software frames are shown), then the buffers
+// swap; with vsync on, the swap waits for the display.
 #include <SDL.h>
 #include <epoxy/gl.h>
 
@@ -71,10 +71,17 @@ static void window_present(HWND window, unsigned framebuffer, int width, int hei
         glFlush();
         return;
     }
+    // A foreign window's drawable follows its real size, which SDL does not
+    // know; ask X for it.
     int area_width = 0, area_height = 0;
-    SDL_GL_GetDrawableSize(window->window, &area_width, &area_height);
+    if (!window->foreign) {
+        SDL_GL_GetDrawableSize(window->window, &area_width, &area_height);
+    } else if (!sys_foreign_size(&area_width, &area_height)) {
+        glFlush();
+        return;
+    }
     SysRect dest = {0, 0, area_width, area_height};
-    if (window->fullscreen)
+    if (window->fullscreen || window->foreign)
         dest = sys_letterbox(area_width, area_height, width, height);
 
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);

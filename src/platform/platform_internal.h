@@ -22,7 +22,23 @@ struct SysWindow {
     bool fullscreen = false;
     int outer_width = 0;
     int outer_height = 0;
+    bool foreign = false; // another program's window (screensaver mode)
 };
+
+// A foreign window's size as X has it now (SDL never hears of its changes),
+// asked once a frame by the present. False when the window is gone, which
+// ends the run.
+bool sys_foreign_size(int* width, int* height);
+
+// X11 for foreign windows, on a connection of its own.
+// Opens it and finds `id` (0: the root window); false, with the reason in
+// `why`, when there is no display or no such window. From then on until
+// x11_foreign_close, X errors about the window end the run instead of the
+// program, and other X errors are reported and passed over.
+bool x11_foreign_open(uint32_t id, uint32_t* found, char* why, int why_size);
+// The window's current size; false once it is gone (or an error said so).
+bool x11_foreign_size(int* width, int* height);
+void x11_foreign_close();
 
 // GL context operations: on the SDL window, and off screen through EGL
 // without any display server.

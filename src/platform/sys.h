@@ -76,6 +76,19 @@ void sys_set_present_wait(bool wait);
 // window, and one is made without OpenGL where that fails.
 void sys_set_gl_window(bool gl);
 
+// Screensaver mode, chosen before sys_init: the window is one another program
+// made and owns. The platform then takes no input, leaves the pointer alone,
+// shows the frames letterboxed in whatever size that window has from frame
+// to frame, and SIGTERM and SIGINT, from this call on, end the run
+// (sys_stop_requested) instead of the process or SDL's event queue.
+void sys_set_foreign_window(bool foreign);
+// After sys_init in screensaver mode: finds the window to draw in by its X
+// id, 0 standing for the screen's root window. 0 with a message on stderr
+// when there is no such window or the display cannot lend its windows.
+int sys_find_foreign_window(uint32_t native_id);
+// Whether a signal asked a screensaver run to end, or its window went away.
+bool sys_stop_requested();
+
 struct SysRect {
     int x, y, width, height;
 };

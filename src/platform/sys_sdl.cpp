@@ -11,10 +11,17 @@
 // pointer is hidden and held in relative mode, so the camera turns without
 // bounds. A window keeps its pointer visible and free: the camera turns by
 // the motion made over it.
+//
+// A screensaver draws in a window another program owns (a foreign window):
+// it takes no input from it, leaves the pointer as it is, shows the frame
+// letterboxed at the window's current size, and ends on SIGTERM or SIGINT,
+// which XScreenSaver sends, through a flag the frame loop reads.
 #include "platform/sys.h"
 
 #include <SDL.h>
+#include <signal.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -29,6 +36,33 @@ static bool s_initialised = false;
 static SysWindow s_headless_window;
 static bool s_present_wait = true;
 static bool s_gl_window = false;
+
+static bool s_foreign = false;
+static uint32_t s_foreign_id = 0;   // the X window found for it
+static bool s_foreign_gone = false; // it went away: the run is over
+static volatile std::sig_atomic_t s_stop_signal = 0;
+static struct sigaction s_old_term, s_old_int;
+
+static void on_stop_signal(int)
+{
+    s_stop_signal = 1;
+}
+
+static void catch_stop_signals(bool catching)
+{
+    if (!catching) {
+        sigaction(SIGTERM, &s_old_term, nullptr);
+        sigaction(SIGINT, &s_old_int, nullptr);
+        return;
+    }
+    struct sigaction action = {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    // Interrupted calls carry on: the flag is read once a frame.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, &s_old_term);
+    sigaction(SIGINT, &action, &s_old_int);
+}
 
 // The relative mode follows the focus of a full-screen window; a window
 // never takes the pointer.
@@ -58,6 +92,9 @@ int sys_init(bool headless)
     // Relative motion in the device's own units, however the frame is scaled
     // on the screen.
     SDL_SetHint(SDL_HINT_MOUSE_RELATIVE_SCALING, "0");
+    // A screensaver's signals are its own: SDL would turn them into a quit
+    // event, one among the messages the loop takes one a frame.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, s_foreign ? "1" : "0");
     Uint32 systems = SDL_INIT_EVENTS | SDL_INIT_TIMER;
     if (!headless)
         systems |= SDL_INIT_VIDEO;
@@ -71,9 +108,45 @@ int sys_init(bool headless)
     if (!headless) {
         gfx_set_present_target(sys_present_pixels);
         snd_set_output(sys_audio_output());
-        sys_mouse_attach(true);
+        if (!s_foreign)
+            sys_mouse_attach(true);
+    }
+    s_foreign_gone = false;
+    return 1;
+}
+
+void sys_set_foreign_window(bool foreign)
+{
+    // From here on, so that a signal during the start-up is not lost but
+    // ends the run at its first frame.
+    if (foreign && !s_foreign) {
+        s_stop_signal = 0;
+        catch_stop_signals(true);
+    } else if (!foreign && s_foreign) {
+        catch_stop_signals(false);
+    }
+    s_foreign = foreign;
+}
+
+int sys_find_foreign_window(uint32_t native_id)
+{
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || std::string(driver) != "x11") {
+        std::fprintf(stderr, "storm: drawing in another program's window needs an X display "
+                             "(SDL_VIDEODRIVER=x11)\n");
+        return 0;
+    }
+    char why[128];
+    if (!x11_foreign_open(native_id, &s_foreign_id, why, sizeof why)) {
+        std::fprintf(stderr, "storm: %s\n", why);
+        return 0;
     }
     return 1;
+}
+
+bool sys_stop_requested()
+{
+    return s_stop_signal != 0 || s_foreign_gone;
 }
 
 void sys_shutdown()
@@ -81,12 +154,17 @@ void sys_shutdown()
     if (!s_initialised)
         return;
     if (!s_headless) {
-        sys_mouse_attach(false);
+        if (!s_foreign)
+            sys_mouse_attach(false);
         snd_set_output(nullptr);
         gfx_set_present_target(nullptr);
     }
     gl_set_context_ops(nullptr);
+    // SDL lets go of the foreign window while X errors about it, now gone
+    // perhaps, are still caught.
     SDL_Quit();
+    if (s_foreign)
+        x11_foreign_close();
     s_initialised = false;
     s_headless = true;
 }
@@ -117,8 +195,44 @@ static void set_window_icon(SDL_Window* window)
     SDL_FreeSurface(icon);
 }
 
+// Wraps the foreign window found by sys_find_foreign_window; made for
+// OpenGL when the GL backend may draw in it, and without where that fails.
+static SDL_Window* wrap_foreign_window()
+{
+    const void* native = reinterpret_cast<const void*>(uintptr_t(s_foreign_id));
+    SDL_Window* window = nullptr;
+    if (s_gl_window) {
+        sys_gl_window_attributes();
+        SDL_SetHint(SDL_HINT_VIDEO_FOREIGN_WINDOW_OPENGL, "1");
+        window = SDL_CreateWindowFrom(native);
+    }
+    if (!window) {
+        SDL_SetHint(SDL_HINT_VIDEO_FOREIGN_WINDOW_OPENGL, "0");
+        window = SDL_CreateWindowFrom(native);
+    }
+    return window;
+}
+
+static HWND create_foreign_window(int width, int height)
+{
+    SDL_Window* window = s_foreign_id ? wrap_foreign_window() : nullptr;
+    if (!window) {
+        std::fprintf(stderr, "storm: cannot draw in window 0x%lx: %s\n",
+                     static_cast<unsigned long>(s_foreign_id), SDL_GetError());
+        return nullptr;
+    }
+    SysWindow* result = new SysWindow;
+    result->window = window;
+    result->foreign = true;
+    result->outer_width = width;
+    result->outer_height = height;
+    return result;
+}
+
 HWND sys_create_window(const char* title, int width, int height, bool fullscreen)
 {
+    if (s_foreign && !s_headless)
+        return create_foreign_window(width, height);
     if (s_headless) {
         s_headless_window = SysWindow{};
         s_headless_window.fullscreen = fullscreen;
@@ -183,7 +297,8 @@ static void fit_outer_size(SysWindow* window)
 
 void sys_show_window(HWND window)
 {
-    if (!window || !window->window)
+    // A foreign window is shown or hidden by its owner.
+    if (!window || !window->window || window->foreign)
         return;
     SDL_ShowWindow(window->window);
     if (window->fullscreen)
@@ -293,6 +408,11 @@ int sys_peek_message(HWND window, MSG* msg)
     if (!s_initialised)
         return 0;
     SDL_PumpEvents();
+    if (s_foreign) {
+        // No input: whatever reaches SDL is dropped unread.
+        SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+        return 0;
+    }
     drain_pointer_events();
     SDL_Event event;
     if (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) != 1)
@@ -333,6 +453,9 @@ static bool ensure_texture(SysWindow* window, int width, int height)
     if (!window->renderer) {
         Uint32 flags = s_present_wait ? SDL_RENDERER_PRESENTVSYNC : 0;
         window->renderer = SDL_CreateRenderer(window->window, -1, flags);
+        // A foreign window's visual may suit no accelerated renderer.
+        if (!window->renderer && window->foreign)
+            window->renderer = SDL_CreateRenderer(window->window, -1, SDL_RENDERER_SOFTWARE);
         if (!window->renderer)
             return false;
     }
@@ -347,15 +470,52 @@ static bool ensure_texture(SysWindow* window, int width, int height)
     return window->texture != nullptr;
 }
 
+bool sys_foreign_size(int* width, int* height)
+{
+    if (!x11_foreign_size(width, height)) {
+        s_foreign_gone = true;
+        return false;
+    }
+    return true;
+}
+
+// SDL keeps the size a foreign window had when it was wrapped, and its
+// renderer draws to that size; after a resize the window is wrapped afresh
+// (which leaves the window itself alone) with a renderer of the new size.
+static bool follow_foreign_size(SysWindow* window, int width, int height)
+{
+    int known_width = 0, known_height = 0;
+    SDL_GetWindowSize(window->window, &known_width, &known_height);
+    if (known_width == width && known_height == height)
+        return true;
+    if (window->texture)
+        SDL_DestroyTexture(window->texture);
+    if (window->renderer)
+        SDL_DestroyRenderer(window->renderer);
+    window->texture = nullptr;
+    window->renderer = nullptr;
+    SDL_DestroyWindow(window->window);
+    window->window = wrap_foreign_window();
+    if (!window->window)
+        s_foreign_gone = true;
+    return window->window != nullptr;
+}
+
 // Shows a finished X8R8G8B8 frame in the window: stretched over the client
-// area when windowed, scaled with its aspect kept (black bars) in full screen.
-// Does nothing for a headless window. sys_init makes it the device's
-// presentation target.
+// area when windowed, scaled with its aspect kept (black bars) in full screen
+// and in a foreign window. Does nothing for a headless window. sys_init makes
+// it the device's presentation target.
 static void sys_present_pixels(HWND window, const uint32_t* pixels, int width, int height,
                                int pitch_bytes)
 {
     if (!window || !window->window || !pixels || width <= 0 || height <= 0)
         return;
+    int area_width = 0, area_height = 0;
+    if (window->foreign) {
+        if (!sys_foreign_size(&area_width, &area_height) ||
+            !follow_foreign_size(window, area_width, area_height))
+            return;
+    }
     if (!ensure_texture(window, width, height))
         return;
     SDL_UpdateTexture(window->texture, nullptr, pixels, pitch_bytes);
@@ -363,10 +523,10 @@ static void sys_present_pixels(HWND window, const uint32_t* pixels, int width, i
     SDL_RenderClear(window->renderer);
     // A window shows the whole frame over its client area, as the classic
     // windowed present did; full screen keeps the frame's shape.
-    int area_width = 0, area_height = 0;
-    SDL_GetRendererOutputSize(window->renderer, &area_width, &area_height);
+    if (!window->foreign)
+        SDL_GetRendererOutputSize(window->renderer, &area_width, &area_height);
     SDL_Rect dest = {0, 0, area_width, area_height};
-    if (window->fullscreen) {
+    if (window->fullscreen || window->foreign) {
         SysRect box = sys_letterbox(area_width, area_height, width, height);
         dest = SDL_Rect{box.x, box.y, box.width, box.height};
     }

@@ -273,3 +273,16 @@ const char* sys_executable_dir()
 {
     return ""; // the data set lies in the page's file system, at its root
 }
+
+// A page has no other program's window to draw in, and no signals.
+void sys_set_foreign_window(bool) {}
+
+int sys_find_foreign_window(uint32_t)
+{
+    return 0;
+}
+
+bool sys_stop_requested()
+{
+    return false;
+}

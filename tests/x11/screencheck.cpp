@@ -7,9 +7,13 @@
 //   - the picture has the frame's proportions (nothing squeezed);
 //   - sampled at the centre of each frame pixel, the screen shows the frame.
 // Usage: storm_screencheck SCREEN.xwd FRAME.png SAVE.png
+//        storm_screencheck SHOT.xwd WxH SAVE.png
 // SAVE.png receives the screenshot, for a person to look at after a failure.
 // A sample is bad when a channel differs by more than 8; exit 0 when at most
-// 1% of them are.
+// 1% of them are. Given only the frame's size (a run on the clock, with no
+// frame to compare with), the shot, of a screen or of one window, must show
+// a picture of that shape letterboxed as above, and a picture of the scene:
+// mostly lit, in many colours, not a cleared or half-drawn screen.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -113,12 +117,37 @@ int fail(const char* what)
     return 1;
 }
 
+// The picture inside the box shows the scene: fog, terrain, rain, fire in
+// their many shades; a cleared frame is one colour, a black one none.
+int check_scene(const Screen& s, const Box& box)
+{
+    std::vector<uint32_t> colours;
+    long lit = 0, total = 0;
+    for (int y = box.y0; y <= box.y1; ++y) {
+        for (int x = box.x0; x <= box.x1; ++x) {
+            uint32_t p = s.pixels[size_t(y) * s.width + x];
+            lit += p != 0;
+            ++total;
+            colours.push_back(p);
+        }
+    }
+    std::sort(colours.begin(), colours.end());
+    long distinct = std::unique(colours.begin(), colours.end()) - colours.begin();
+    std::printf("picture: %.1f%% lit, %ld colours\n", 100.0 * double(lit) / double(total),
+                distinct);
+    if (lit * 10 < total * 9)
+        return fail("the picture is mostly black");
+    if (distinct < 200)
+        return fail("the picture is too plain to be the scene");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: storm_screencheck SCREEN.xwd FRAME.png SAVE.png\n");
+        std::fprintf(stderr, "usage: storm_screencheck SCREEN.xwd FRAME.png|WxH SAVE.png\n");
         return 2;
     }
     const int tolerance = 8;
@@ -131,10 +160,15 @@ int main(int argc, char** argv)
     for (uint32_t& p : opaque)
         p |= 0xFF000000u;
     png_write(argv[3], opaque.data(), screen.width, screen.height, screen.width * 4, false);
-    int fw, fh, channels;
-    unsigned char* frame = stbi_load(argv[2], &fw, &fh, &channels, 3);
-    if (!frame)
-        return fail("cannot read the frame");
+    int fw = 0, fh = 0, channels = 0;
+    unsigned char* frame = nullptr;
+    char tail = 0;
+    bool size_only = std::sscanf(argv[2], "%dx%d%c", &fw, &fh, &tail) == 2 && fw > 0 && fh > 0;
+    if (!size_only) {
+        frame = stbi_load(argv[2], &fw, &fh, &channels, 3);
+        if (!frame)
+            return fail("cannot read the frame");
+    }
 
     Box box;
     if (!picture_box(screen, &box))
@@ -156,6 +190,8 @@ int main(int argc, char** argv)
     double expected_w = double(bh) * fw / fh, expected_h = double(bw) * fh / fw;
     if (std::fabs(expected_w - bw) > 1.0 && std::fabs(expected_h - bh) > 1.0)
         return fail("the picture does not have the frame's proportions: it is distorted");
+    if (size_only)
+        return check_scene(screen, box);
 
     // Each frame pixel, at its centre on the screen.
     long bad = 0;
