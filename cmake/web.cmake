@@ -34,6 +34,8 @@ target_link_options(storm PRIVATE
   "SHELL:--preload-file ${STORM_WEB_DATA}@/data.pak"
   "SHELL:--preload-file ${CMAKE_SOURCE_DIR}/bench/flight.rec@/flight.rec"
   "SHELL:--shell-file ${STORM_WEB_PAGE}"
+  # The OpenGL backend's ES profile on WebGL 2.
+  -sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2
   # The packaged emcc fails minifying the page from -O1 up.
   -sMINIFY_HTML=0)
 set_property(TARGET storm APPEND PROPERTY LINK_DEPENDS "${STORM_WEB_PAGE}" "${STORM_WEB_DATA}")

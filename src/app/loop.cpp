@@ -37,6 +37,7 @@ static double s_replay_clock = 0.0; // the replayed flight's clock
 int g_loop_max_frames = 0;
 double g_loop_fixed_step = 0.0;
 int64_t g_frame_count = 0;
+int g_device_lost = 0;
 
 void scene_set_table(const SceneOps* table, int count)
 {
@@ -85,7 +86,8 @@ void render_frame()
     if (scene.draw_overlay)
         scene.draw_overlay();
     g_device->EndScene();
-    g_device->Present(nullptr, nullptr, nullptr, nullptr);
+    if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
+        g_device_lost = 1;
 }
 
 // The frame's time in seconds: from the tick counter, or frame by frame when

@@ -14,6 +14,9 @@ void scene_set_table(const SceneOps* table, int count);
 extern int g_loop_max_frames;
 extern double g_loop_fixed_step;
 extern int64_t g_frame_count; // frames rendered so far
+// Set when the device's Present says it is lost for good; whoever runs the
+// loop moves the program to another device and clears it.
+extern int g_device_lost;
 
 // Selects scene 0 and runs its init.
 void scene_start();

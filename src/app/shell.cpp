@@ -245,9 +245,29 @@ int storm_start(int argc, const char* const* argv)
     return SYS_RUNNING;
 }
 
+// The OpenGL context went for good (a browser that did not give its WebGL
+// context back): the run goes on on the software renderer, the scene's
+// textures, states and camera and all.
+static void move_to_software()
+{
+    g_device_lost = 0;
+    std::fprintf(stderr, "storm: the OpenGL context was lost; using the software renderer\n");
+    log_printf("renderer: the OpenGL context was lost; using the software renderer");
+    gfx_select_backend("soft");
+    if (!_gfx_move_device(g_width, g_height, g_fullscreen)) {
+        std::fprintf(stderr, "storm: the software renderer could not be set up; see debug.log\n");
+        g_quit = 1;
+        return;
+    }
+    gl_close();
+}
+
 bool storm_frame()
 {
-    return loop_step();
+    bool going = loop_step();
+    if (g_device_lost)
+        move_to_software();
+    return going && !g_quit;
 }
 
 int storm_finish()

@@ -324,9 +324,13 @@ class IDirect3DDevice8 : public IUnknown8
                             const RGNDATA* dirty) = 0;
 
     virtual HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) = 0;
+    virtual HRESULT GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) = 0;
     virtual HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) = 0;
+    virtual HRESULT GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) = 0;
     virtual HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
                                          DWORD value) = 0;
+    virtual HRESULT GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
+                                         DWORD* value) = 0;
     virtual HRESULT SetTexture(DWORD stage, IDirect3DTexture8* texture) = 0;
     virtual HRESULT SetStreamSource(UINT stream, IDirect3DVertexBuffer8* buffer, UINT stride) = 0;
     virtual HRESULT SetVertexShader(DWORD handle) = 0;

@@ -16,3 +16,8 @@ int _gfx_init(int width, int height, int fullscreen);
 int _gfx_resize(int width, int height, int fullscreen);
 // Releases the device, then the Direct3D object.
 int _gfx_deinit();
+// Replaces a device lost for good with a new one on the selected backend
+// (device_move.cpp): the textures of the table, the states and the
+// transforms come along, and the renderer's vertex buffer is made anew. 1 on
+// success; 0 leaves the old device in place.
+int _gfx_move_device(int width, int height, int fullscreen);

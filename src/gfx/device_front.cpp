@@ -215,6 +215,41 @@ HRESULT DeviceFront::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* 
     return D3D_OK;
 }
 
+HRESULT DeviceFront::GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix)
+{
+    if (!matrix)
+        return D3DERR_INVALIDCALL;
+    switch (state) {
+    case D3DTS_WORLD:
+        *matrix = state_.world;
+        return D3D_OK;
+    case D3DTS_VIEW:
+        *matrix = state_.view;
+        return D3D_OK;
+    case D3DTS_PROJECTION:
+        *matrix = state_.proj;
+        return D3D_OK;
+    default:
+        return D3DERR_INVALIDCALL;
+    }
+}
+
+HRESULT DeviceFront::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value)
+{
+    if (state >= D3D_RENDER_STATE_COUNT || !value)
+        return D3DERR_INVALIDCALL;
+    *value = state_.ff.render[state];
+    return D3D_OK;
+}
+
+HRESULT DeviceFront::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value)
+{
+    if (stage >= D3D_MAX_TEXTURE_STAGES || type >= D3D_STAGE_STATE_COUNT || !value)
+        return D3DERR_INVALIDCALL;
+    *value = state_.ff.stage[stage][type];
+    return D3D_OK;
+}
+
 HRESULT DeviceFront::SetRenderState(D3DRENDERSTATETYPE state, DWORD value)
 {
     if (state >= D3D_RENDER_STATE_COUNT)

@@ -85,8 +85,11 @@ class DeviceFront : public RefCounted<IDirect3DDevice8>
                     const RGNDATA* dirty) final;
 
     HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) final;
+    HRESULT GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) final;
     HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) final;
+    HRESULT GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) final;
     HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) final;
+    HRESULT GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) final;
     HRESULT SetTexture(DWORD stage, IDirect3DTexture8* texture) final;
     HRESULT SetStreamSource(UINT stream, IDirect3DVertexBuffer8* buffer, UINT stride) final;
     HRESULT SetVertexShader(DWORD handle) final;

@@ -47,6 +47,12 @@ const GlContextOps* sys_gl_headless_ops();
 // Asks SDL for an OpenGL 3.3 core or an OpenGL ES 3.0 context.
 void sys_gl_window_attributes(GlProfile profile);
 
+// The browser's: its canvas, a WebGL 2 context on it, and the count of
+// frames shown that the page reads.
+constexpr const char* SYS_WEB_CANVAS = "#canvas";
+const GlContextOps* sys_gl_web_ops();
+void sys_web_frame_shown();
+
 // The SDL audio device, ready to be installed with snd_set_output.
 const SndOutput* sys_audio_output();
 // Tells the audio device that SDL reported an output device removed.

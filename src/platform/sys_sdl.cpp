@@ -202,7 +202,7 @@ static SDL_Window* wrap_foreign_window()
     const void* native = reinterpret_cast<const void*>(uintptr_t(s_foreign_id));
     SDL_Window* window = nullptr;
     if (s_gl_window) {
-        sys_gl_window_attributes();
+        sys_gl_window_attributes(GlProfile::desktop);
         SDL_SetHint(SDL_HINT_VIDEO_FOREIGN_WINDOW_OPENGL, "1");
         window = SDL_CreateWindowFrom(native);
     }

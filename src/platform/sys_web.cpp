@@ -9,15 +9,25 @@
 // the program here). While it is held the camera steers as in full screen;
 // taking and losing it reach the program as the window's activation, so
 // movement made while it was free is never replayed. "F" toggles full screen.
+//
+// With the OpenGL backend the canvas holds a WebGL 2 context, which the
+// browser may take away (a tab in the background, a GPU reset, too many
+// contexts). The storm pauses while it is gone; when it comes back the
+// backend makes its objects again and the storm carries on; when none has
+// come back after a few seconds, the backend is told it is gone for good and
+// the program moves to the software renderer, whose frames go to a second
+// canvas the page lays over the first.
 #include "platform/sys.h"
 
 #include <emscripten.h>
 #include <emscripten/html5.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "gfx/backend.h"
+#include "gfx/gl/gl_context.h"
 #include "input/dinput.h"
 #include "platform/platform_internal.h"
 #include "snd/snd_output.h"
@@ -25,12 +35,18 @@
 namespace
 {
 
-constexpr const char* CANVAS = "#canvas";
+constexpr const char* CANVAS = SYS_WEB_CANVAS;
+// How long a lost WebGL context may take to come back.
+constexpr double CONTEXT_WAIT_MS = 3000.0;
 
 bool s_initialised = false;
 bool s_headless = true;
 SysWindow s_window;
 std::vector<uint32_t> s_rgba; // the frame in the canvas's byte order
+
+bool s_context_lost = false;
+double s_lost_at = 0.0;   // when the context went, in ms
+double s_paused_ms = 0.0; // time spent paused, which the program's clock skips
 
 // Messages waiting for the program, oldest first; a browser delivers events
 // between frames, the program takes one a frame.
@@ -143,8 +159,14 @@ void detach_input()
 }
 
 // clang-format off
+EM_JS(void, count_frame_shown, (), {
+    Module['framesShown'] = (Module['framesShown'] | 0) + 1;
+});
+
+// Software frames go to the page's second canvas where it has one: the
+// first may hold a WebGL context, and a canvas has one kind of context.
 EM_JS(void, show_rgba, (const void* pixels, int width, int height), {
-    const canvas = Module['canvas'];
+    const canvas = Module['softCanvas'] || Module['canvas'];
     let image = Module['stormImage'];
     if (!image || image.width != width || image.height != height) {
         canvas.width = width;
@@ -155,7 +177,6 @@ EM_JS(void, show_rgba, (const void* pixels, int width, int height), {
     }
     image.data.set(HEAPU8.subarray(pixels, pixels + width * height * 4));
     canvas.getContext('2d').putImageData(image, 0, 0);
-    Module['framesShown'] = (Module['framesShown'] | 0) + 1;
 });
 // clang-format on
 
@@ -174,6 +195,41 @@ void present_pixels(HWND window, const uint32_t* pixels, int width, int height, 
         }
     }
     show_rgba(s_rgba.data(), width, height);
+    sys_web_frame_shown();
+}
+
+EM_BOOL on_context_lost(int, const void*, void*)
+{
+    s_context_lost = true;
+    s_lost_at = emscripten_get_now();
+    std::fprintf(stderr, "storm: the WebGL context was lost; the storm waits for it\n");
+    return EM_TRUE; // asks the browser to give it back
+}
+
+EM_BOOL on_context_restored(int, const void*, void*)
+{
+    if (!s_context_lost)
+        return EM_TRUE; // given up on already
+    s_context_lost = false;
+    s_paused_ms += emscripten_get_now() - s_lost_at;
+    gl_context_restored();
+    std::fprintf(stderr, "storm: the WebGL context is back\n");
+    return EM_TRUE;
+}
+
+// Whether the storm waits for its context this frame. After the wait the
+// backend learns the context is gone for good, and the storm goes on.
+bool waiting_for_context()
+{
+    if (!s_context_lost)
+        return false;
+    double now = emscripten_get_now();
+    if (now - s_lost_at < CONTEXT_WAIT_MS)
+        return true;
+    s_context_lost = false;
+    s_paused_ms += now - s_lost_at;
+    gl_context_set_gone(true);
+    return false;
 }
 
 const SysProgram* s_program = nullptr;
@@ -187,6 +243,8 @@ EM_JS(void, report_end, (int code), {
 
 void run_frame()
 {
+    if (waiting_for_context())
+        return;
     if (s_program->frame())
         return;
     emscripten_cancel_main_loop();
@@ -194,6 +252,11 @@ void run_frame()
 }
 
 } // namespace
+
+void sys_web_frame_shown()
+{
+    count_frame_shown();
+}
 
 int sys_run(const SysProgram& program, int argc, const char* const* argv)
 {
@@ -215,8 +278,11 @@ int sys_init(bool headless)
     s_initialised = true;
     if (!headless) {
         gfx_set_present_target(present_pixels);
+        gl_set_context_ops(sys_gl_web_ops());
         snd_set_output(sys_audio_output());
         attach_input();
+        emscripten_set_webglcontextlost_callback(CANVAS, nullptr, EM_TRUE, on_context_lost);
+        emscripten_set_webglcontextrestored_callback(CANVAS, nullptr, EM_TRUE, on_context_restored);
     }
     return 1;
 }
@@ -226,7 +292,10 @@ void sys_shutdown()
     if (!s_initialised)
         return;
     if (!s_headless) {
+        emscripten_set_webglcontextlost_callback(CANVAS, nullptr, EM_TRUE, nullptr);
+        emscripten_set_webglcontextrestored_callback(CANVAS, nullptr, EM_TRUE, nullptr);
         detach_input();
+        gl_set_context_ops(nullptr);
         snd_set_output(nullptr);
         gfx_set_present_target(nullptr);
     }
@@ -234,14 +303,15 @@ void sys_shutdown()
     s_headless = true;
 }
 
+// The program's clock stands still while the storm waits for its context.
 uint32_t sys_ticks()
 {
-    return uint32_t(uint64_t(emscripten_get_now()));
+    return uint32_t(uint64_t(emscripten_get_now() - s_paused_ms));
 }
 
 double sys_seconds()
 {
-    return emscripten_get_now() / 1000.0;
+    return (emscripten_get_now() - s_paused_ms) / 1000.0;
 }
 
 HWND sys_create_window(const char*, int width, int height, bool fullscreen)

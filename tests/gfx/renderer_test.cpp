@@ -3,6 +3,7 @@
 // texture binding rules.
 #include "gfx_test_util.h"
 #include <array>
+#include <cstring>
 
 namespace
 {
@@ -260,3 +261,44 @@ TEST_F(Renderer, MeshesAreRolledPitchedYawedPlacedAndLeaveOutBadTriangles)
 }
 
 } // namespace
+
+// A device lost for good is replaced on another backend without the program
+// noticing: the table's textures keep every level's texels, the states and
+// transforms stay as set, and the renderer has a vertex buffer on the new
+// device.
+TEST_F(GfxTest, AMovedDeviceKeepsTexturesStatesAndTransforms)
+{
+    write_missing_texture();
+    ASSERT_EQ(_r_init(), 1);
+    int slot = tex_create_named(8, 8, "moved");
+    ASSERT_GE(slot, 0);
+    IDirect3DTexture8* old_texture = g_textures[slot].texture;
+    ASSERT_GE(old_texture->GetLevelCount(), 2u);
+    write_texel(old_texture, 0, 5, 6, 0xFF123456u);
+    write_texel(old_texture, 1, 1, 2, 0xFF654321u);
+    g_device->SetRenderState(D3DRS_FOGEND, 0x42C80000u);
+    g_device->SetTextureStageState(1, D3DTSS_ADDRESSU, D3DTADDRESS_CLAMP);
+    Matrix world;
+    g_device->SetTransform(D3DTS_WORLD, mat_translation(&world, 1.0f, 2.0f, 3.0f));
+    IDirect3DDevice8* old_device = g_device;
+
+    gfx_select_backend("ref");
+    ASSERT_EQ(_gfx_move_device(64, 48, 0), 1);
+    EXPECT_NE(g_device, old_device);
+    IDirect3DTexture8* texture = g_textures[slot].texture;
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texel_at(texture, 0, 5, 6), 0xFF123456u);
+    EXPECT_EQ(texel_at(texture, 1, 1, 2), 0xFF654321u);
+    EXPECT_EQ(texture->GetLevelCount(), 4u); // 8, 4, 2 and 1 texels wide
+    EXPECT_NE(g_textures[MISSING_TEXTURE_SLOT].texture, nullptr);
+    DWORD value = 0;
+    EXPECT_EQ(g_device->GetRenderState(D3DRS_FOGEND, &value), D3D_OK);
+    EXPECT_EQ(value, 0x42C80000u);
+    EXPECT_EQ(g_device->GetTextureStageState(1, D3DTSS_ADDRESSU, &value), D3D_OK);
+    EXPECT_EQ(value, DWORD(D3DTADDRESS_CLAMP));
+    Matrix kept;
+    EXPECT_EQ(g_device->GetTransform(D3DTS_WORLD, &kept), D3D_OK);
+    EXPECT_EQ(std::memcmp(&kept, &world, sizeof kept), 0);
+    EXPECT_NE(g_vertex_buffer, nullptr);
+    tex_free_all();
+}

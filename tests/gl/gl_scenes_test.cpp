@@ -77,7 +77,7 @@ uint32_t level_colour(int level, int, int)
     return COLOURS[level & 7];
 }
 
-class GlScenes : public ::testing::TestWithParam<FrameScene>
+class GlContext : public ::testing::Test
 {
   protected:
     static void SetUpTestSuite()
@@ -101,7 +101,11 @@ class GlScenes : public ::testing::TestWithParam<FrameScene>
     static bool s_ready;
 };
 
-bool GlScenes::s_ready = false;
+bool GlContext::s_ready = false;
+
+class GlScenes : public GlContext, public ::testing::WithParamInterface<FrameScene>
+{
+};
 
 TEST_P(GlScenes, AgreesWithTheSoftwareDevice)
 {
@@ -304,6 +308,43 @@ auto scene_name = [](const ::testing::TestParamInfo<FrameScene>& info) {
 };
 INSTANTIATE_TEST_SUITE_P(Scenes, GlScenes, ::testing::ValuesIn(SCENES), scene_name);
 INSTANTIATE_TEST_SUITE_P(Reference, GlScenes, ::testing::ValuesIn(REFERENCE_SCENES), scene_name);
+
+// A context given anew (as a browser gives back a lost WebGL context): the
+// device makes its objects again and the texture uploads its levels again,
+// so the next frame is the one before; a context gone for good makes Present
+// say the device is lost.
+TEST_F(GlContext, AContextGivenAnewDrawsTheSameAndOneGoneLosesTheDevice)
+{
+    if (!s_ready)
+        GTEST_SKIP() << "no OpenGL context of the profile asked for";
+    IDirect3D8* gl = gl_create_direct3d();
+    {
+        Canvas c(gl, W, H, D3DFMT_X8R8G8B8, g_hwnd);
+        ASSERT_NE(c.device, nullptr);
+        terrain_stages(c.device);
+        scene_filters(c.device);
+        c.ortho();
+        IDirect3DTexture8* texture = c.texture(8, 8, 0, checker);
+        auto frame = [&]() {
+            c.device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF203040u, 1.0f, 0);
+            c.device->BeginScene();
+            c.device->SetTexture(0, texture);
+            c.quad2d(4, 4, W - 4, H - 4, 0, 0, 3, 3, 0.5f);
+            c.device->EndScene();
+            EXPECT_EQ(c.device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+            return c.back_buffer();
+        };
+        const Frame before = frame();
+        gl_context_restored();
+        EXPECT_EQ(frame(), before);
+        EXPECT_NE(before, Frame(before.size(), before[0])) << "the frame is empty";
+
+        gl_context_set_gone(true);
+        EXPECT_EQ(c.device->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
+        gl_context_set_gone(false);
+    }
+    gl->Release();
+}
 
 TEST(GlRenderer, MesasSoftwareRasterizersAreNotHardware)
 {

@@ -64,6 +64,18 @@ class RecordDevice final : public RefCounted<IDirect3DDevice8>
     HRESULT GetDirect3D(IDirect3D8** d3d) override { return inner_->GetDirect3D(d3d); }
     HRESULT GetDeviceCaps(D3DCAPS8* caps) override { return inner_->GetDeviceCaps(caps); }
     HRESULT GetDisplayMode(D3DDISPLAYMODE* mode) override { return inner_->GetDisplayMode(mode); }
+    HRESULT GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) override
+    {
+        return inner_->GetTransform(state, matrix);
+    }
+    HRESULT GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) override
+    {
+        return inner_->GetRenderState(state, value);
+    }
+    HRESULT GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) override
+    {
+        return inner_->GetTextureStageState(stage, type, value);
+    }
     HRESULT GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE type, IDirect3DSurface8** surface) override
     {
         return inner_->GetBackBuffer(index, type, surface);

@@ -26,6 +26,12 @@ inline void gl_api_clear_depth(float z)
 {
     glClearDepthf(z);
 }
+// WebGL maps no buffers.
+inline void* gl_api_map_for_write(GLintptr, GLsizeiptr)
+{
+    return nullptr;
+}
+inline void gl_api_unmap() {}
 #else
 #include <epoxy/gl.h>
 
@@ -44,5 +50,17 @@ inline void gl_api_clear_depth(float z)
         glClearDepth(double(z));
     else
         glClearDepthf(z);
+}
+// `bytes` of the bound array buffer from `start`, mapped for writing without
+// waiting for draws that read other parts of it.
+inline void* gl_api_map_for_write(GLintptr start, GLsizeiptr bytes)
+{
+    return glMapBufferRange(GL_ARRAY_BUFFER, start, bytes,
+                            GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT |
+                                GL_MAP_UNSYNCHRONIZED_BIT);
+}
+inline void gl_api_unmap()
+{
+    glUnmapBuffer(GL_ARRAY_BUFFER);
 }
 #endif

@@ -27,9 +27,9 @@ void gl_context_restored()
 
 static bool s_gone = false;
 
-void gl_context_abandoned()
+void gl_context_set_gone(bool gone)
 {
-    s_gone = true;
+    s_gone = gone;
 }
 
 bool gl_context_gone()

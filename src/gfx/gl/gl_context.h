@@ -39,7 +39,8 @@ const GlContextOps* gl_context_ops();
 unsigned gl_context_generation();
 // The platform says the context was lost and a new one is current.
 void gl_context_restored();
-// The platform says the context was lost and none will come back: devices
-// then answer D3DERR_DEVICELOST at their next Present.
-void gl_context_abandoned();
+// The platform says the context was lost and none will come back (or, with
+// false, that a new one was opened): devices answer D3DERR_DEVICELOST at
+// their next Present while it is gone.
+void gl_context_set_gone(bool gone);
 bool gl_context_gone();

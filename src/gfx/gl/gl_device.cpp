@@ -388,13 +388,11 @@ GLint GlDevice::stream(const BYTE* first, UINT count, UINT stride)
         ring_used_ = start + bytes;
         return GLint(start / GLsizeiptr(stride));
     }
-    void* target = glMapBufferRange(GL_ARRAY_BUFFER, start, bytes,
-                                    GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT |
-                                        GL_MAP_UNSYNCHRONIZED_BIT);
+    void* target = gl_api_map_for_write(start, bytes);
     if (!target)
         return -1;
     std::memcpy(target, first, size_t(bytes));
-    glUnmapBuffer(GL_ARRAY_BUFFER);
+    gl_api_unmap();
     ring_used_ = start + bytes;
     return GLint(start / GLsizeiptr(stride));
 }

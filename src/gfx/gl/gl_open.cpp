@@ -92,6 +92,7 @@ int gl_open(HWND window, bool vsync, bool hardware_only, GlProfile profile, char
         return 0;
     }
     s_open = true;
+    gl_context_set_gone(false);
     return 1;
 }
 
