@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/cmdline.h"
+#include "parsed_options.h"
 
 namespace
 {
@@ -60,35 +61,6 @@ TEST(ClassicSwitches, AtoiReadsLikeTheCLibraryAndSaturates)
                                {"-2147483648", INT_MIN},
                                {"-2147483649", INT_MIN}})
         EXPECT_EQ(atoi_saturating(text), value) << text;
-}
-
-struct Parsed {
-    OptionsResult result;
-    LaunchOptions options;
-    std::string classic, out, err;
-};
-
-std::string read_all(FILE* file)
-{
-    std::string text;
-    std::rewind(file);
-    for (int c; (c = std::fgetc(file)) != EOF;)
-        text += static_cast<char>(c);
-    std::fclose(file);
-    return text;
-}
-
-Parsed run_options(std::vector<const char*> words)
-{
-    words.insert(words.begin(), "storm");
-    Parsed parsed;
-    FILE* out = std::tmpfile();
-    FILE* err = std::tmpfile();
-    parsed.result = parse_long_options(static_cast<int>(words.size()), words.data(),
-                                       &parsed.options, &parsed.classic, out, err);
-    parsed.out = read_all(out);
-    parsed.err = read_all(err);
-    return parsed;
 }
 
 TEST(LongOptions, AreTakenOutBeforeTheClassicParserSeesTheRest)

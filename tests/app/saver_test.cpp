@@ -11,41 +11,15 @@
 #include "app/cmdline.h"
 #include "app/saver.h"
 #include "base/log.h"
+#include "parsed_options.h"
 #include "test_util.h"
 
 namespace
 {
 
-struct Parsed {
-    OptionsResult result;
-    LaunchOptions options;
-    std::string classic, err;
-};
-
-std::string read_all(FILE* file)
-{
-    std::string text;
-    std::rewind(file);
-    for (int c; (c = std::fgetc(file)) != EOF;)
-        text += static_cast<char>(c);
-    std::fclose(file);
-    return text;
-}
-
-Parsed parse(std::vector<const char*> words)
-{
-    words.insert(words.begin(), "storm");
-    Parsed parsed;
-    FILE* err = std::tmpfile();
-    parsed.result = parse_long_options(int(words.size()), words.data(), &parsed.options,
-                                       &parsed.classic, stdout, err);
-    parsed.err = read_all(err);
-    return parsed;
-}
-
 TEST(SaverOptions, BothDashFormsAreTakenWholeAndNeverReachTheClassicSwitches)
 {
-    Parsed p = parse({"-root", "-x", "800"});
+    Parsed p = run_options({"-root", "-x", "800"});
     ASSERT_EQ(p.result, OptionsResult::RUN);
     EXPECT_TRUE(p.options.saver);
     EXPECT_FALSE(p.options.has_window_id);
@@ -58,35 +32,35 @@ TEST(SaverOptions, BothDashFormsAreTakenWholeAndNeverReachTheClassicSwitches)
                                                          {"-window-id=44040199"},
                                                          {"--window-id=0X2a00007"}};
     for (const auto& words : forms) {
-        p = parse(words);
+        p = run_options(words);
         ASSERT_EQ(p.result, OptionsResult::RUN) << words[0] << p.err;
         EXPECT_TRUE(p.options.saver);
         EXPECT_EQ(p.options.window_id, 0x2a00007u) << words[0];
         EXPECT_EQ(p.classic, "");
     }
 
-    p = parse({"--root", "--sound", "-rooted", "-wide"});
+    p = run_options({"--root", "--sound", "-rooted", "-wide"});
     EXPECT_TRUE(p.options.sound);
     EXPECT_EQ(p.classic, "-rooted -wide"); // only the exact words are ours
-    EXPECT_FALSE(parse({}).options.saver);
-    EXPECT_FALSE(parse({}).options.sound);
+    EXPECT_FALSE(run_options({}).options.saver);
+    EXPECT_FALSE(run_options({}).options.sound);
 }
 
 TEST(SaverOptions, BadWindowIdsAndHeadlessScreensaversAreUsageErrors)
 {
     for (const char* bad : {"", "0", "0x", "0x0", "zz", "-5", "+5", " 12", "12 ", "12abc", "0x0x5",
                             "0x20000000", "536870912", "99999999999999999999"}) {
-        Parsed p = parse({"--window-id", bad});
+        Parsed p = run_options({"--window-id", bad});
         EXPECT_EQ(p.result, OptionsResult::EXIT_USAGE) << "'" << bad << "'";
         EXPECT_NE(p.err.find("'--window-id'"), std::string::npos) << p.err;
     }
-    EXPECT_EQ(parse({"-window-id"}).result, OptionsResult::EXIT_USAGE); // no value
-    EXPECT_EQ(parse({"--root=1"}).result, OptionsResult::EXIT_USAGE);
-    Parsed p = parse({"--root", "--headless"});
+    EXPECT_EQ(run_options({"-window-id"}).result, OptionsResult::EXIT_USAGE); // no value
+    EXPECT_EQ(run_options({"--root=1"}).result, OptionsResult::EXIT_USAGE);
+    Parsed p = run_options({"--root", "--headless"});
     EXPECT_EQ(p.result, OptionsResult::EXIT_USAGE);
     EXPECT_NE(p.err.find("--headless"), std::string::npos);
     // The largest id X hands out is fine.
-    EXPECT_EQ(parse({"--window-id", "0x1fffffff"}).result, OptionsResult::RUN);
+    EXPECT_EQ(run_options({"--window-id", "0x1fffffff"}).result, OptionsResult::RUN);
 }
 
 TEST(SaverOptions, TheGivenWindowWinsThenTheEnvironmentThenTheRoot)

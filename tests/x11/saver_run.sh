@@ -16,6 +16,7 @@
 # With RENDERER (gl) only the --window-id part runs, on that backend, and the
 # trace must show it drew with it. Exits 77 (skipped) without the X tools.
 set -eu
+. "$(dirname "$0")/x11_lib.sh"
 
 storm=$1 screencheck=$2 saverwin=$3 data=$4 work=$5 renderer=${6:-}
 
@@ -46,21 +47,8 @@ fail() {
     exit 1
 }
 
-# Waits up to $2 tenths of a second for the command $1 to succeed.
-wait_for() {
-    tries=0
-    until eval "$1"; do
-        tries=$((tries + 1))
-        [ "$tries" -le "$2" ] || return 1
-        sleep 0.1
-    done
-}
 
-Xvfb -displayfd 5 -br -noreset -screen 0 1280x800x24 -nolisten tcp 5>display.txt 2>xvfb.log &
-pids="$pids $!"
-wait_for '[ -s display.txt ]' 100 || fail "Xvfb did not start"
-DISPLAY=":$(head -n 1 display.txt)"
-export DISPLAY
+start_xvfb 1280x800x24
 
 # Opens a W x H window made by another program; sets $wid and $owner.
 open_window() {

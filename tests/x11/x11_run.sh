@@ -13,6 +13,7 @@
 # chooses. With gl, the run must really have drawn with OpenGL.
 # Exits 77 (skipped) when the X tools are not installed.
 set -eu
+. "$(dirname "$0")/x11_lib.sh"
 
 storm=$1 imgdiff=$2 screencheck=$3 data=$4 work=$5 size=$6 wm=$7 mode=$8 renderer=${9:-}
 
@@ -41,23 +42,8 @@ fail() {
     exit 1
 }
 
-# Waits up to $2 tenths of a second for the command $1 to succeed.
-wait_for() {
-    tries=0
-    until eval "$1"; do
-        tries=$((tries + 1))
-        [ "$tries" -le "$2" ] || return 1
-        sleep 0.1
-    done
-}
 
-# A black root window (-br), so that letterbox bars read as black; no reset
-# when the last client leaves, so the pointer stays where it was put.
-Xvfb -displayfd 5 -br -noreset -screen 0 "${size}x24" -nolisten tcp 5>display.txt 2>xvfb.log &
-pids="$pids $!"
-wait_for '[ -s display.txt ]' 100 || fail "Xvfb did not start"
-DISPLAY=":$(head -n 1 display.txt)"
-export DISPLAY
+start_xvfb "${size}x24"
 
 if [ "$wm" = openbox ]; then
     openbox --startup "touch $work/wm-ready" >openbox.log 2>&1 &

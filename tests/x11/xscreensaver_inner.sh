@@ -4,6 +4,7 @@
 # a shot of the screen, deactivation. Usage: xscreensaver_inner.sh SCRATCH
 # (SCRATCH holds bin/ with the program, its data and storm_screencheck).
 set -eu
+. "$(dirname "$0")/x11_lib.sh"
 
 scratch=$1
 cd "$scratch"
@@ -27,20 +28,8 @@ fail() {
     exit 1
 }
 
-wait_for() {
-    tries=0
-    until eval "$1"; do
-        tries=$((tries + 1))
-        [ "$tries" -le "$2" ] || return 1
-        sleep 0.1
-    done
-}
 
-Xvfb -displayfd 5 -br -noreset -screen 0 1280x720x24 -nolisten tcp 5>display.txt 2>xvfb.log &
-pids="$pids $!"
-wait_for '[ -s display.txt ]' 100 || fail "Xvfb did not start"
-DISPLAY=":$(head -n 1 display.txt)"
-export DISPLAY
+start_xvfb 1280x720x24
 
 # One program, chosen at once, no splash, lock or fading.
 cat >"$HOME/.xscreensaver" <<EOF

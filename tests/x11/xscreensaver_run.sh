@@ -31,7 +31,7 @@ trap cleanup EXIT INT TERM
 mkdir -p "$scratch/bin" "$scratch/home"
 cp "$storm" "$screencheck" "$scratch/bin/"
 cp "$data/data.pak" "$data/flight.rec" "$scratch/bin/"
-cp "$(dirname "$0")/xscreensaver_inner.sh" "$scratch/"
+cp "$(dirname "$0")/xscreensaver_inner.sh" "$(dirname "$0")/x11_lib.sh" "$scratch/"
 
 if [ "$(id -u)" -eq 0 ]; then
     if ! id "$USER_NAME" >/dev/null 2>&1; then
