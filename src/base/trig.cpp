@@ -93,3 +93,12 @@ double trig_cos(double x)
         return sin_near(r);
     }
 }
+
+float trig_tanh(float x)
+{
+    // tanh x = 1 - 2 / (e^2x + 1), odd; e^2x overflows to infinity for large
+    // x, which leaves exactly 1.
+    float a = x < 0.0f ? -x : x;
+    float t = 1.0f - 2.0f / (std::exp(2.0f * a) + 1.0f);
+    return x < 0.0f ? -t : t;
+}

@@ -22,6 +22,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/trig.h"
+
 namespace
 {
 
@@ -100,13 +102,15 @@ bool channel_is_playable(const SndChannel& channel)
 } // namespace
 
 // The level an envelope of `peak` is brought down to: itself up to the knee,
-// then a tanh curve with the same slope there that never reaches the ceiling.
+// then a tanh curve with the same slope there that never reaches the ceiling
+// (our own tanh: the browser's C library and the desktop's differ in its
+// last bit, and the sound of a replay should not).
 static float limited_level(float peak)
 {
     constexpr float ROOM = SND_LIMIT_CEILING - SND_LIMIT_KNEE;
     if (peak <= SND_LIMIT_KNEE)
         return peak;
-    return SND_LIMIT_KNEE + ROOM * std::tanh((peak - SND_LIMIT_KNEE) / ROOM);
+    return SND_LIMIT_KNEE + ROOM * trig_tanh((peak - SND_LIMIT_KNEE) / ROOM);
 }
 
 static void limit(SndLimiter* limiter, float* out, int frames)

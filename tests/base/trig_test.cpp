@@ -52,3 +52,15 @@ TEST(Trig, KeepsSignedZeroAndPassesNotANumberOn)
 }
 
 } // namespace
+
+TEST(Trig, TanhIsTheCLibrarysToAGainsPrecisionAndSaturates)
+{
+    float worst = 0.0f;
+    for (float x = -12.0f; x <= 12.0f; x += 0.001f) {
+        worst = std::fmax(worst, std::fabs(trig_tanh(x) - std::tanh(x)));
+        EXPECT_EQ(trig_tanh(-x), -trig_tanh(x));
+    }
+    EXPECT_LE(worst, 2e-7f);
+    EXPECT_EQ(trig_tanh(100.0f), 1.0f); // e^200 overflows: exactly 1, no NaN
+    EXPECT_EQ(trig_tanh(0.0f), 0.0f);
+}

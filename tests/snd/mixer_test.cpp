@@ -119,7 +119,7 @@ TEST(Mixer, ALoopWrapsWithoutAStep)
 float limited(float level)
 {
     constexpr float ROOM = SND_LIMIT_CEILING - SND_LIMIT_KNEE;
-    return SND_LIMIT_KNEE + ROOM * std::tanh((level - SND_LIMIT_KNEE) / ROOM);
+    return SND_LIMIT_KNEE + ROOM * std::tanh((level - SND_LIMIT_KNEE) / ROOM); // the real one
 }
 
 TEST(Mixer, ChannelsSumAndOnlyTheSumIsLimited)
