@@ -67,10 +67,12 @@ web-run: web
 	python3 tests/web/serve.py $(WEB_BUILD)
 
 # The browser build in headless Chromium against the native program (built by
-# unit-test), and the browser driver's own check.
+# unit-test), the browser driver's own check, and the address options the
+# browser benchmark uses.
 web-test: test-deps web
 	python3 tests/web/browser_selftest.py
 	python3 tests/web/web_test.py $(WEB_BUILD) $(BUILD)/storm
+	python3 tests/web/page_options_test.py $(WEB_BUILD)
 
 # Every test: the formatting, the unit suite with the golden frames and the
 # program in a real X server, the same (but X) under AddressSanitizer and
