@@ -4,6 +4,7 @@
     python3 bench/web_bench.py [--runs 5] [--sizes 640x480,1280x720]
                                [--frames N] [--gles-frames N] [--paced]
                                [--only NAME,...] [--json FILE]
+                               [--from-json FILE]
                                [--build build] [--web build-web]
 
 Needs `make web` (build/ with storm and data.pak, build-web/ with both
@@ -231,23 +232,39 @@ def print_table(sizes, results, runs):
                 continue
             wall = median([m.wall for m in got if m.wall is not None])
             interval = median([m.interval for m in got if m.interval is not None])
-            print(f"{size[0]}x{size[1]:<5} {name:<22} {median([m.fps for m in got]):9.1f} "
+            print(f"{f'{size[0]}x{size[1]}':<9} {name:<22} {median([m.fps for m in got]):9.1f} "
                   f"{median([m.p99 for m in got]):7.2f} "
                   f"{'' if wall is None else f'{wall:.1f}':>8} "
                   f"{'' if interval is None else f'{interval:.2f}':>6}   "
                   + " ".join(f"{m.fps:.1f}" for m in got))
     print()
-    print("ratio wasm / native at equal threads (medians of --bench fps):")
+    # Both ratios: of the medians, and the median of each run's own ratio
+    # (neighbours in time share the machine's load, which matters here).
+    print("wasm / native at equal threads (native best set and SSE2):")
     for size in sizes:
         for threads in (1, 2):
-            wasm = median([m.fps for m in results.get((size, f"wasm soft {threads}t"), [])])
-            for native in ("native soft", "native sse2"):
-                other = median([m.fps for m in results.get((size, f"{native} {threads}t"), [])])
-                if wasm and other:
-                    print(f"  {size[0]}x{size[1]} {threads} thread{'s' if threads > 1 else ''}"
-                          f": wasm / {native.split()[1]:<4} = {wasm / other:.2f}"
-                          f" ({wasm:.1f} / {other:.1f} fps)")
-    print(f"({runs} runs each; medians)")
+            wasm = [m.fps for m in results.get((size, f"wasm soft {threads}t"), [])]
+            for native, label in (("native soft", "best"), ("native sse2", "sse2")):
+                other = [m.fps for m in results.get((size, f"{native} {threads}t"), [])]
+                if not wasm or not other:
+                    continue
+                paired = median([w / o for w, o in zip(wasm, other)])
+                print(f"  {f'{size[0]}x{size[1]}':<8} {threads} thread{'s' if threads > 1 else ' '}: "
+                      f"wasm / {label} = {median(wasm) / median(other):.2f} of medians "
+                      f"({median(wasm):.1f} / {median(other):.1f} fps), "
+                      f"{paired:.2f} median of runs")
+    print(f"({runs} runs each; fps is the --bench line's; wall fps and gap ms are "
+          "frames between the browser's frame callbacks)")
+
+
+def load_results(path):
+    with open(path) as f:
+        rows = json.load(f)
+    results = {}
+    for row in rows:
+        results[(size_arg(row["size"]), row["config"])] = [Measure(**m) for m in row["runs"]]
+    sizes = list(dict.fromkeys(size for size, _ in results))
+    return sizes, results, max(len(m) for m in results.values())
 
 
 def main(argv=None):
@@ -267,7 +284,12 @@ def main(argv=None):
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--web", default=os.path.join(ROOT, "build-web"))
     parser.add_argument("--json", metavar="FILE", help="also write every run's figures")
+    parser.add_argument("--from-json", metavar="FILE",
+                        help="print the table of an earlier run's --json file, run nothing")
     args = parser.parse_args(argv)
+    if args.from_json:
+        print_table(*load_results(args.from_json))
+        return 0
 
     sizes = [size_arg(s) for s in args.sizes.split(",")]
     storm = os.path.abspath(os.path.join(args.build, "storm"))
