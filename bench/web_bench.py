@@ -52,7 +52,8 @@ the software renderer with it too.
 The warm-up second is the program's rule: a faster configuration leaves out
 more frames; with hundreds of frames counted the difference is small.
 
-A run of everything at the defaults takes about half an hour on two cores;
+A run of everything at the defaults takes 11 minutes on two quiet cores (half
+an hour when other work shares them: --json keeps every run's figures);
 WebGL 2 on SwiftShader flies a shorter part of the flight (--gles-frames),
 as it draws a few frames a second.
 """
