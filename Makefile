@@ -67,23 +67,16 @@ web-run: web
 	python3 tests/web/serve.py $(WEB_BUILD)
 
 # The browser build in headless Chromium against the native program (built by
-<<<<<<< HEAD
-# unit-test), and the browser driver's own check; the page's sound against
-# the native mixer's (storm_replay_mix, one of the tests' programs).
-=======
-# unit-test), the browser driver's own check, and the address options the
-# browser benchmark uses.
->>>>>>> web-bench
+# unit-test), the browser driver's own check, the address options the
+# browser benchmark uses, and the page's sound against the native mixer's
+# (storm_replay_mix, one of the tests' programs).
 web-test: test-deps web
 	@! grep -q '^STORM_TESTS:BOOL=OFF' $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DSTORM_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS) --target storm_replay_mix
 	python3 tests/web/browser_selftest.py
 	python3 tests/web/web_test.py $(WEB_BUILD) $(BUILD)/storm
-<<<<<<< HEAD
 	python3 tests/web/web_audio_test.py $(WEB_BUILD) $(BUILD)
-=======
 	python3 tests/web/page_options_test.py $(WEB_BUILD)
->>>>>>> web-bench
 
 # Every test: the formatting, the unit suite with the golden frames and the
 # program in a real X server, the same (but X) under AddressSanitizer and
