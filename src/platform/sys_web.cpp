@@ -136,28 +136,6 @@ EM_BOOL on_key(int type, const EmscriptenKeyboardEvent* event, void*)
     return EM_FALSE; // Escape, F12 and the rest stay the browser's
 }
 
-void attach_input()
-{
-    di_attach_mouse(true);
-    emscripten_set_mousedown_callback(CANVAS, nullptr, EM_TRUE, on_mouse);
-    emscripten_set_mouseup_callback(CANVAS, nullptr, EM_TRUE, on_mouse);
-    emscripten_set_mousemove_callback(CANVAS, nullptr, EM_TRUE, on_mouse);
-    emscripten_set_pointerlockchange_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE,
-                                              on_pointer_lock);
-    emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, on_key);
-}
-
-void detach_input()
-{
-    emscripten_set_mousedown_callback(CANVAS, nullptr, EM_TRUE, nullptr);
-    emscripten_set_mouseup_callback(CANVAS, nullptr, EM_TRUE, nullptr);
-    emscripten_set_mousemove_callback(CANVAS, nullptr, EM_TRUE, nullptr);
-    emscripten_set_pointerlockchange_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE,
-                                              nullptr);
-    emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, nullptr);
-    di_attach_mouse(false);
-}
-
 // clang-format off
 EM_JS(void, count_frame_shown, (), {
     Module['framesShown'] = (Module['framesShown'] | 0) + 1;
@@ -232,6 +210,25 @@ bool waiting_for_context()
     return false;
 }
 
+// Installs the page's event callbacks (input and the WebGL context's loss),
+// or with `on` false removes them.
+void listen_to_page(bool on)
+{
+    di_attach_mouse(on);
+    auto mouse = on ? on_mouse : nullptr;
+    emscripten_set_mousedown_callback(CANVAS, nullptr, EM_TRUE, mouse);
+    emscripten_set_mouseup_callback(CANVAS, nullptr, EM_TRUE, mouse);
+    emscripten_set_mousemove_callback(CANVAS, nullptr, EM_TRUE, mouse);
+    emscripten_set_pointerlockchange_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE,
+                                              on ? on_pointer_lock : nullptr);
+    emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE,
+                                    on ? on_key : nullptr);
+    emscripten_set_webglcontextlost_callback(CANVAS, nullptr, EM_TRUE,
+                                             on ? on_context_lost : nullptr);
+    emscripten_set_webglcontextrestored_callback(CANVAS, nullptr, EM_TRUE,
+                                                 on ? on_context_restored : nullptr);
+}
+
 const SysProgram* s_program = nullptr;
 
 // clang-format off
@@ -280,9 +277,7 @@ int sys_init(bool headless)
         gfx_set_present_target(present_pixels);
         gl_set_context_ops(sys_gl_web_ops());
         snd_set_output(sys_audio_output());
-        attach_input();
-        emscripten_set_webglcontextlost_callback(CANVAS, nullptr, EM_TRUE, on_context_lost);
-        emscripten_set_webglcontextrestored_callback(CANVAS, nullptr, EM_TRUE, on_context_restored);
+        listen_to_page(true);
     }
     return 1;
 }
@@ -292,9 +287,7 @@ void sys_shutdown()
     if (!s_initialised)
         return;
     if (!s_headless) {
-        emscripten_set_webglcontextlost_callback(CANVAS, nullptr, EM_TRUE, nullptr);
-        emscripten_set_webglcontextrestored_callback(CANVAS, nullptr, EM_TRUE, nullptr);
-        detach_input();
+        listen_to_page(false);
         gl_set_context_ops(nullptr);
         snd_set_output(nullptr);
         gfx_set_present_target(nullptr);

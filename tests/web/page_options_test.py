@@ -20,15 +20,7 @@ import threading
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import browser  # noqa: E402
 import serve  # noqa: E402
-
-failures = []
-
-
-def check(ok, what):
-    print(("ok   " if ok else "FAIL ") + what)
-    if not ok:
-        failures.append(what)
-
+from checks import check, summary  # noqa: E402
 
 def program_of(page, url):
     """(threads, the program's script) the page runs for url, once it shows
@@ -92,8 +84,7 @@ def main():
         server.shutdown()
         server.server_close()
     not_isolated_runs_one_thread(build_web)
-    print(f"{len(failures)} failed" if failures else "all passed")
-    return 1 if failures else 0
+    return summary()
 
 
 if __name__ == "__main__":

@@ -38,24 +38,12 @@ import wave
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import browser  # noqa: E402
 import serve  # noqa: E402
+from checks import check, page_errors, summary  # noqa: E402
 
 FLIGHT = os.path.join(os.path.dirname(__file__), "..", "..", "bench", "flight.rec")
 # (frame, seconds of mix read there): early in the rain, and later, with the
 # thunder the flight has brought by then.
 STOPS = ((100, 1.0), (300, 6.0))
-failures = []
-
-
-def check(ok, what):
-    print(("ok   " if ok else "FAIL ") + what)
-    if not ok:
-        failures.append(what)
-
-
-def page_errors(page):
-    return page.errors + [text for kind, text in page.console if kind == "error"]
-
-
 # Pauses the page's main loop once the frames shown reach each stop; the
 # program draws one frame per iteration of it.
 PAUSE_AT_STOPS = """(() => {
@@ -345,8 +333,7 @@ def main():
     finally:
         server.shutdown()
         server.server_close()
-    print(f"{len(failures)} failed" if failures else "all passed")
-    return 1 if failures else 0
+    return summary()
 
 
 if __name__ == "__main__":

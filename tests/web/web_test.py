@@ -30,18 +30,10 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import browser  # noqa: E402
 import serve  # noqa: E402
+from checks import check, page_errors, summary  # noqa: E402
 
 SHOTS = (1, 98, 280, 300)
 FLIGHT = os.path.join(os.path.dirname(__file__), "..", "..", "bench", "flight.rec")
-failures = []
-
-
-def check(ok, what):
-    print(("ok   " if ok else "FAIL ") + what)
-    if not ok:
-        failures.append(what)
-
-
 def shot_name(frame):
     return f"frame-{frame:06d}.png"
 
@@ -89,11 +81,6 @@ def share_beyond(a, b, tolerance):
 def replay_url(url, extra):
     return (url + "storm.html?size=320x200&seed=6&replay&threads=1&shots="
             + ",".join(map(str, SHOTS)) + extra)
-
-
-def page_errors(page):
-    """Console errors and exceptions: a page that works logs none."""
-    return page.errors + [text for kind, text in page.console if kind == "error"]
 
 
 def replay_matches_native(url, expected, variant):
@@ -263,8 +250,7 @@ def main():
     finally:
         server.shutdown()
         server.server_close()
-    print(f"{len(failures)} failed" if failures else "all passed")
-    return 1 if failures else 0
+    return summary()
 
 
 if __name__ == "__main__":
